@@ -1,0 +1,11 @@
+#include "app/Notifications.h"
+
+namespace daybrook {
+
+Notifications &Notifications::instance()
+{
+    static Notifications notifications;
+    return notifications;
+}
+
+} // namespace daybrook

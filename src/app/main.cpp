@@ -1,0 +1,45 @@
+#include "app/AppDelegate.h"
+#include "platform/SingleInstance.h"
+
+#include <QApplication>
+#include <QTextStream>
+
+int main(int argc, char *argv[])
+{
+    // A plain Wayland client cannot place an always-on-top window at absolute
+    // screen coordinates: run through XWayland.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("daybrook"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Daybrook"));
+    QApplication::setDesktopFileName(QStringLiteral("daybrook"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QString url;
+    const QStringList arguments = QApplication::arguments().mid(1);
+    for (const QString &argument : arguments) {
+        if (!argument.startsWith(QLatin1Char('-'))) {
+            url = argument;
+            break;
+        }
+    }
+
+    if (daybrook::SingleInstance::sendToRunning(url))
+        return 0;
+
+    daybrook::SingleInstance instance;
+    if (!instance.listen())
+        QTextStream(stderr) << "Daybrook: cannot listen for later launches on " << daybrook::SingleInstance::socketPath()
+                            << Qt::endl;
+
+    daybrook::AppDelegate delegate;
+    QObject::connect(&instance, &daybrook::SingleInstance::urlReceived, &delegate, &daybrook::AppDelegate::handleURL);
+    QObject::connect(&instance, &daybrook::SingleInstance::activationRequested, &delegate,
+                     &daybrook::AppDelegate::handleActivation);
+    delegate.applicationDidFinishLaunching();
+    if (!url.isEmpty())
+        delegate.handleURL(url);
+    return app.exec();
+}

@@ -1,0 +1,37 @@
+#include "support/TestEnvironment.h"
+
+#include "app/Clock.h"
+#include "app/UserDefaults.h"
+
+#include <QFile>
+#include <QStandardPaths>
+#include <cstdlib>
+#include <ctime>
+
+namespace daybrook::test {
+
+void resetUserDefaults()
+{
+    // Refuse to touch a real configuration: the runner always sets a temporary one.
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (!config.contains(QLatin1String("daybrook-test")))
+        qFatal("tests must run through tests/support/run-test.sh (config folder is %s)", qPrintable(config));
+    UserDefaults::reload();
+    QFile::remove(UserDefaults::filePath());
+    UserDefaults::reload();
+}
+
+QDateTime localTime(int hour, int minute, int second, QDate date)
+{
+    if (!date.isValid())
+        date = Clock::now().toLocalTime().date();
+    return QDateTime(date, QTime(hour, minute, second), Qt::LocalTime).toUTC();
+}
+
+void setTimeZone(const QByteArray &tz)
+{
+    qputenv("TZ", tz);
+    ::tzset();
+}
+
+} // namespace daybrook::test

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QTimeZone>
+
+namespace daybrook::test {
+
+// Starts every test from an empty user-defaults store in the private config
+// folder that the test runner created (never the real home folder).
+void resetUserDefaults();
+
+// Local wall-clock time today (or on the given date) as a UTC instant.
+QDateTime localTime(int hour, int minute = 0, int second = 0, QDate date = QDate());
+
+// Sets the process time zone (TZ) and makes Qt pick it up.
+void setTimeZone(const QByteArray &tz);
+
+} // namespace daybrook::test

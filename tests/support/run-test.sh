@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Runs one test program in an environment of its own: a temporary HOME and XDG
+# folders (exported before any bus starts), so nothing touches the real session.
+#   run-test.sh unit|integration|ui PROGRAM [ARGS...]
+set -euo pipefail
+label=$1; shift
+
+root=$(mktemp -d "${TMPDIR:-/tmp}/daybrook-test.XXXXXX")
+cleanup() {
+  if [ -n "${keyring_pid:-}" ]; then kill "$keyring_pid" 2>/dev/null || true; fi
+  rm -rf "$root"
+}
+trap cleanup EXIT
+
+export HOME="$root/home"
+export XDG_CONFIG_HOME="$root/config" XDG_DATA_HOME="$root/data" XDG_CACHE_HOME="$root/cache"
+export XDG_STATE_HOME="$root/state" XDG_RUNTIME_DIR="$root/runtime"
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_STATE_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+unset DBUS_SESSION_BUS_ADDRESS DISPLAY WAYLAND_DISPLAY
+export QT_LOGGING_RULES="${QT_LOGGING_RULES:-daybrook.*.debug=false}"
+
+case "$label" in
+  unit)
+    export QT_QPA_PLATFORM=offscreen
+    exec "$@"
+    ;;
+  integration)
+    export QT_QPA_PLATFORM=offscreen
+    # The keyring must be started unlocked inside the private bus, or writes fail.
+    exec dbus-run-session -- bash -c '
+      eval "$(printf daybrook-test | gnome-keyring-daemon --unlock --components=secrets)"
+      export GNOME_KEYRING_CONTROL SSH_AUTH_SOCK
+      "$@"; status=$?
+      pkill -u "$(id -u)" -f "gnome-keyring-daemon.*--components=secrets" 2>/dev/null || true
+      exit $status' bash "$@"
+    ;;
+  ui)
+    exec "$@"
+    ;;
+  *)
+    echo "unknown test label: $label" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,42 @@
+#include "app/UrlRouting.h"
+
+#include <QTest>
+
+using namespace daybrook;
+
+class UrlRoutingTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void acceptsOnlyTheExactCallbackAddress_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("callback with query") << "daybrook://oauth/todoist?code=abc&state=XYZ" << true;
+        QTest::newRow("callback without query") << "daybrook://oauth/todoist" << true;
+        QTest::newRow("other path") << "daybrook://oauth/other?code=abc" << false;
+        QTest::newRow("host todoist, no path") << "daybrook://todoist" << false;
+        QTest::newRow("capital scheme") << "Daybrook://oauth/todoist?code=a&state=b" << false;
+        QTest::newRow("capital host") << "daybrook://OAuth/todoist?code=a&state=b" << false;
+        QTest::newRow("capital path") << "daybrook://oauth/Todoist?code=a&state=b" << false;
+        QTest::newRow("trailing slash") << "daybrook://oauth/todoist/?code=a" << false;
+        QTest::newRow("other scheme") << "https://oauth/todoist?code=a" << false;
+        QTest::newRow("not a url") << "daybrook:// oauth todoist" << false;
+        QTest::newRow("empty") << "" << false;
+    }
+    void acceptsOnlyTheExactCallbackAddress()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, accepted);
+        QCOMPARE(oauthCallbackUrl(text).has_value(), accepted);
+    }
+
+    void keepsTheQueryIntact()
+    {
+        const auto url = oauthCallbackUrl(QStringLiteral("daybrook://oauth/todoist?code=a%2Bb&state=S-1&code=second"));
+        QVERIFY(url);
+        QCOMPARE(url->query(QUrl::FullyEncoded), QStringLiteral("code=a%2Bb&state=S-1&code=second"));
+    }
+};
+
+QTEST_GUILESS_MAIN(UrlRoutingTest)
+#include "test_url_routing.moc"
