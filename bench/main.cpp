@@ -2,8 +2,7 @@
 #include <benchmark/benchmark.h>
 
 // Painting benchmarks need a GUI application; the offscreen platform serves.
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

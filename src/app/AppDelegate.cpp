@@ -12,21 +12,17 @@
 namespace daybrook {
 
 AppDelegate::AppDelegate(AppState *appState, QObject *parent)
-    : QObject(parent), m_appState(appState ? appState : new AppState(this))
-{
-}
+    : QObject(parent), m_appState(appState ? appState : new AppState(this)) {}
 
 AppDelegate::~AppDelegate() = default;
 
-void AppDelegate::applicationDidFinishLaunching()
-{
+void AppDelegate::applicationDidFinishLaunching() {
     setupFloatingBar();
     connect(&Notifications::instance(), &Notifications::didSelectScreen, this,
             &AppDelegate::handleScreenSelection);
 }
 
-QScreen *AppDelegate::chooseScreen(const QString &selectedScreenName)
-{
+QScreen *AppDelegate::chooseScreen(const QString &selectedScreenName) {
     const QList<QScreen *> screens = QGuiApplication::screens();
     for (QScreen *screen : screens) {
         if (screen->name() == selectedScreenName)
@@ -37,8 +33,7 @@ QScreen *AppDelegate::chooseScreen(const QString &selectedScreenName)
     return screens.isEmpty() ? nullptr : screens.first();
 }
 
-void AppDelegate::setupFloatingBar()
-{
+void AppDelegate::setupFloatingBar() {
     if (m_floatingBar)
         return;
     QScreen *screen = chooseScreen(m_appState->selectedScreenName());
@@ -56,11 +51,11 @@ void AppDelegate::setupFloatingBar()
     Q_EMIT floatingBarCreated();
 }
 
-void AppDelegate::handleURL(const QString &text)
-{
+void AppDelegate::handleURL(const QString &text) {
     const std::optional<QUrl> url = oauthCallbackUrl(text);
     if (!url || !m_appState)
         return;
+    qCDebug(lcApp) << "OAuth callback received";
     TodoistService *todoist = m_appState->dataSource()->todoistService();
     if (!todoist)
         return;
@@ -71,8 +66,7 @@ void AppDelegate::handleURL(const QString &text)
     }(todoist, *url);
 }
 
-void AppDelegate::handleScreenSelection(const QString &screenName)
-{
+void AppDelegate::handleScreenSelection(const QString &screenName) {
     QScreen *match = nullptr;
     for (QScreen *screen : QGuiApplication::screens()) {
         if (screen->name() == screenName) {
@@ -85,8 +79,7 @@ void AppDelegate::handleScreenSelection(const QString &screenName)
     m_floatingBar->setCurrentScreen(match);
 }
 
-void AppDelegate::handleActivation()
-{
+void AppDelegate::handleActivation() {
     qCInfo(lcApp) << "activation requested by a second launch";
 }
 

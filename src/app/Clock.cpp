@@ -3,27 +3,23 @@
 namespace daybrook {
 
 namespace {
-Clock::NowFunction &override()
-{
+Clock::NowFunction & override() {
     static Clock::NowFunction function;
     return function;
 }
 } // namespace
 
-QDateTime Clock::now()
-{
+QDateTime Clock::now() {
     if (const auto &function = override())
         return function().toUTC();
     return QDateTime::currentDateTimeUtc();
 }
 
-void Clock::setNowFunction(NowFunction function)
-{
+void Clock::setNowFunction(NowFunction function) {
     override() = std::move(function);
 }
 
-void Clock::freezeAt(const QDateTime &instant)
-{
+void Clock::freezeAt(const QDateTime &instant) {
     const QDateTime frozen = instant.toUTC();
     setNowFunction([frozen] { return frozen; });
 }

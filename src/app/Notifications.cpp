@@ -2,8 +2,7 @@
 
 namespace daybrook {
 
-Notifications &Notifications::instance()
-{
+Notifications &Notifications::instance() {
     static Notifications notifications;
     return notifications;
 }

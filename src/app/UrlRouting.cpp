@@ -2,8 +2,7 @@
 
 namespace daybrook {
 
-std::optional<QUrl> oauthCallbackUrl(const QString &text)
-{
+std::optional<QUrl> oauthCallbackUrl(const QString &text) {
     if (text.isEmpty())
         return std::nullopt;
     const QUrl url(text, QUrl::StrictMode);

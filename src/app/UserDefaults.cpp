@@ -6,8 +6,7 @@
 namespace daybrook {
 
 namespace {
-std::unique_ptr<QSettings> &instance()
-{
+std::unique_ptr<QSettings> &instance() {
     static std::unique_ptr<QSettings> settings;
     return settings;
 }
@@ -18,14 +17,12 @@ std::unique_ptr<QSettings> &instance()
 constexpr auto listMarker = "@List()";
 } // namespace
 
-QString UserDefaults::filePath()
-{
+QString UserDefaults::filePath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
            QStringLiteral("/daybrook/daybrook.conf");
 }
 
-QSettings &UserDefaults::store()
-{
+QSettings &UserDefaults::store() {
     auto &settings = instance();
     if (!settings) {
         const QString path = filePath();
@@ -35,16 +32,14 @@ QSettings &UserDefaults::store()
     return *settings;
 }
 
-void UserDefaults::reload()
-{
+void UserDefaults::reload() {
     if (auto &settings = instance()) {
         settings->sync();
         settings.reset();
     }
 }
 
-std::optional<bool> UserDefaults::boolValue(const QString &key)
-{
+std::optional<bool> UserDefaults::boolValue(const QString &key) {
     const QVariant value = store().value(key);
     if (value.typeId() == QMetaType::Bool)
         return value.toBool();
@@ -58,8 +53,7 @@ std::optional<bool> UserDefaults::boolValue(const QString &key)
     return std::nullopt;
 }
 
-std::optional<int> UserDefaults::intValue(const QString &key)
-{
+std::optional<int> UserDefaults::intValue(const QString &key) {
     const QVariant value = store().value(key);
     if (value.typeId() == QMetaType::Int || value.typeId() == QMetaType::LongLong)
         return value.toInt();
@@ -72,8 +66,7 @@ std::optional<int> UserDefaults::intValue(const QString &key)
     return std::nullopt;
 }
 
-std::optional<QString> UserDefaults::stringValue(const QString &key)
-{
+std::optional<QString> UserDefaults::stringValue(const QString &key) {
     const QVariant value = store().value(key);
     if (value.typeId() == QMetaType::QString)
         return value.toString();
@@ -83,8 +76,7 @@ std::optional<QString> UserDefaults::stringValue(const QString &key)
     return std::nullopt;
 }
 
-std::optional<QStringList> UserDefaults::stringListValue(const QString &key)
-{
+std::optional<QStringList> UserDefaults::stringListValue(const QString &key) {
     if (!store().contains(key))
         return std::nullopt;
     const QVariant value = store().value(key);
@@ -103,26 +95,22 @@ std::optional<QStringList> UserDefaults::stringListValue(const QString &key)
     return std::nullopt;
 }
 
-void UserDefaults::setValue(const QString &key, bool value)
-{
+void UserDefaults::setValue(const QString &key, bool value) {
     store().setValue(key, value);
     store().sync();
 }
 
-void UserDefaults::setValue(const QString &key, int value)
-{
+void UserDefaults::setValue(const QString &key, int value) {
     store().setValue(key, value);
     store().sync();
 }
 
-void UserDefaults::setValue(const QString &key, const QString &value)
-{
+void UserDefaults::setValue(const QString &key, const QString &value) {
     store().setValue(key, value);
     store().sync();
 }
 
-void UserDefaults::setValue(const QString &key, const QStringList &value)
-{
+void UserDefaults::setValue(const QString &key, const QStringList &value) {
     // The marker keeps empty and one-element lists distinguishable from texts.
     QStringList encoded{QLatin1String(listMarker)};
     encoded += value;
@@ -130,14 +118,12 @@ void UserDefaults::setValue(const QString &key, const QStringList &value)
     store().sync();
 }
 
-void UserDefaults::remove(const QString &key)
-{
+void UserDefaults::remove(const QString &key) {
     store().remove(key);
     store().sync();
 }
 
-bool UserDefaults::contains(const QString &key)
-{
+bool UserDefaults::contains(const QString &key) {
     return store().contains(key);
 }
 

@@ -4,11 +4,11 @@
 #include <QApplication>
 #include <QTextStream>
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     // A plain Wayland client cannot place an always-on-top window at absolute
     // screen coordinates: run through XWayland.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland"))
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland"))
         qputenv("QT_QPA_PLATFORM", "xcb");
 
     QApplication app(argc, argv);
@@ -31,11 +31,12 @@ int main(int argc, char *argv[])
 
     daybrook::SingleInstance instance;
     if (!instance.listen())
-        QTextStream(stderr) << "Daybrook: cannot listen for later launches on " << daybrook::SingleInstance::socketPath()
-                            << Qt::endl;
+        QTextStream(stderr) << "Daybrook: cannot listen for later launches on "
+                            << daybrook::SingleInstance::socketPath() << Qt::endl;
 
     daybrook::AppDelegate delegate;
-    QObject::connect(&instance, &daybrook::SingleInstance::urlReceived, &delegate, &daybrook::AppDelegate::handleURL);
+    QObject::connect(&instance, &daybrook::SingleInstance::urlReceived, &delegate,
+                     &daybrook::AppDelegate::handleURL);
     QObject::connect(&instance, &daybrook::SingleInstance::activationRequested, &delegate,
                      &daybrook::AppDelegate::handleActivation);
     delegate.applicationDidFinishLaunching();

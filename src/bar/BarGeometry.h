@@ -4,8 +4,8 @@
 
 namespace daybrook {
 
-inline constexpr int panelHeight = 150;        // the panel window's height
-inline constexpr double barCenterY = 25;       // the bar's centre line below the panel's top
+inline constexpr int panelHeight = 150;  // the panel window's height
+inline constexpr double barCenterY = 25; // the bar's centre line below the panel's top
 inline constexpr double collapsedBarHeight = 6;
 
 // The panel's frame on a screen with the given full geometry and available

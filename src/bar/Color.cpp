@@ -5,14 +5,12 @@
 
 namespace daybrook {
 
-QColor Color::toQColor() const
-{
+QColor Color::toQColor() const {
     return QColor::fromRgbF(float(std::clamp(red, 0.0, 1.0)), float(std::clamp(green, 0.0, 1.0)),
                             float(std::clamp(blue, 0.0, 1.0)), float(std::clamp(alpha, 0.0, 1.0)));
 }
 
-Color hexColor(QStringView text)
-{
+Color hexColor(QStringView text) {
     qsizetype begin = 0;
     qsizetype end = text.size();
     while (begin < end && !text[begin].isLetterOrNumber())
@@ -46,13 +44,11 @@ Color hexColor(QStringView text)
     return Color::rgb(channel(16), channel(8), channel(0));
 }
 
-Color standardBlue()
-{
+Color standardBlue() {
     return Color::rgb(0.0, 122.0 / 255.0, 1.0);
 }
 
-std::optional<Hsb> hsbComponents(const Color &color)
-{
+std::optional<Hsb> hsbComponents(const Color &color) {
     if (!color.valid)
         return std::nullopt;
     const double r = color.red, g = color.green, b = color.blue;
@@ -79,8 +75,7 @@ std::optional<Hsb> hsbComponents(const Color &color)
     return hsb;
 }
 
-Color fromHsb(const Hsb &hsb)
-{
+Color fromHsb(const Hsb &hsb) {
     const double s = std::clamp(hsb.saturation, 0.0, 1.0);
     const double v = std::clamp(hsb.brightness, 0.0, 1.0);
     double h = hsb.hue - std::floor(hsb.hue);
@@ -91,12 +86,18 @@ Color fromHsb(const Hsb &hsb)
     const double q = v * (1 - s * f);
     const double t = v * (1 - s * (1 - f));
     switch (sector) {
-    case 0: return Color::rgb(v, t, p, hsb.alpha);
-    case 1: return Color::rgb(q, v, p, hsb.alpha);
-    case 2: return Color::rgb(p, v, t, hsb.alpha);
-    case 3: return Color::rgb(p, q, v, hsb.alpha);
-    case 4: return Color::rgb(t, p, v, hsb.alpha);
-    default: return Color::rgb(v, p, q, hsb.alpha);
+    case 0:
+        return Color::rgb(v, t, p, hsb.alpha);
+    case 1:
+        return Color::rgb(q, v, p, hsb.alpha);
+    case 2:
+        return Color::rgb(p, v, t, hsb.alpha);
+    case 3:
+        return Color::rgb(p, q, v, hsb.alpha);
+    case 4:
+        return Color::rgb(t, p, v, hsb.alpha);
+    default:
+        return Color::rgb(v, p, q, hsb.alpha);
     }
 }
 

@@ -22,8 +22,7 @@ struct Color {
     static Color clear() { return {0, 0, 0, 0, true}; }
     static Color invalid() { return {0, 0, 0, 0, false}; }
 
-    Color withAlpha(double a) const
-    {
+    Color withAlpha(double a) const {
         Color c = *this;
         c.alpha = a;
         return c;

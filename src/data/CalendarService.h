@@ -11,7 +11,13 @@
 namespace daybrook {
 
 // Same raw values as the permission states the rest of the program compares.
-enum class CalendarAuthorization { NotDetermined = 0, Restricted = 1, Denied = 2, FullAccess = 3, WriteOnly = 4 };
+enum class CalendarAuthorization {
+    NotDetermined = 0,
+    Restricted = 1,
+    Denied = 2,
+    FullAccess = 3,
+    WriteOnly = 4
+};
 
 // An account that calendars belong to.
 struct CalendarSource {

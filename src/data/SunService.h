@@ -6,7 +6,13 @@
 
 namespace daybrook {
 
-enum class LocationAuthorization { NotDetermined = 0, Restricted = 1, Denied = 2, Authorized = 3, AuthorizedWhenInUse = 4 };
+enum class LocationAuthorization {
+    NotDetermined = 0,
+    Restricted = 1,
+    Denied = 2,
+    Authorized = 3,
+    AuthorizedWhenInUse = 4
+};
 
 // Today's sunrise and sunset at the user's location.
 class SunService : public QObject {

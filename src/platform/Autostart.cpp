@@ -10,14 +10,12 @@
 
 namespace daybrook {
 
-QString Autostart::entryPath()
-{
+QString Autostart::entryPath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
            QStringLiteral("/autostart/daybrook.desktop");
 }
 
-bool Autostart::isEnabled() const
-{
+bool Autostart::isEnabled() const {
     QFile file(entryPath());
     if (!file.open(QIODevice::ReadOnly))
         return false;
@@ -29,8 +27,7 @@ bool Autostart::isEnabled() const
     return true;
 }
 
-bool Autostart::setEnabled(bool enabled, QString *errorDescription)
-{
+bool Autostart::setEnabled(bool enabled, QString *errorDescription) {
     const QString path = entryPath();
     if (!enabled) {
         QFile file(path);

@@ -1,11 +1,14 @@
 #include "platform/SingleInstance.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <QTimer>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace daybrook {
@@ -16,16 +19,25 @@ namespace daybrook {
 SingleInstance::SingleInstance(QObject *parent) : QObject(parent) {}
 SingleInstance::~SingleInstance() = default;
 
-QString SingleInstance::socketPath()
-{
+QString SingleInstance::socketPath() {
+    // The user's runtime folder is private (0700), so only the same user can
+    // reach the socket. Without one, a private folder of our own in /tmp.
     QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (dir.isEmpty())
-        dir = QDir::tempPath();
-    return dir + QStringLiteral("/daybrook-%1.socket").arg(::getuid());
+    if (dir.isEmpty()) {
+        dir = QDir::tempPath() + QStringLiteral("/daybrook-%1").arg(::getuid());
+        ::mkdir(QFile::encodeName(dir).constData(), 0700);
+    }
+    return dir + QStringLiteral("/daybrook.socket");
 }
 
-bool SingleInstance::sendToRunning(const QString &url, int timeoutMs)
-{
+bool SingleInstance::isPrivateFolder(const QString &dir) {
+    struct stat info {};
+    if (::lstat(QFile::encodeName(dir).constData(), &info) != 0)
+        return false;
+    return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
+}
+
+bool SingleInstance::sendToRunning(const QString &url, int timeoutMs) {
     QLocalSocket socket;
     socket.connectToServer(socketPath());
     if (!socket.waitForConnected(timeoutMs))
@@ -39,12 +51,13 @@ bool SingleInstance::sendToRunning(const QString &url, int timeoutMs)
     return true;
 }
 
-bool SingleInstance::listen()
-{
-    m_server = new QLocalServer(this);
-    // Only the same user may connect (the socket also lives in the user's runtime folder).
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+bool SingleInstance::listen() {
     const QString path = socketPath();
+    if (!isPrivateFolder(QFileInfo(path).absolutePath()))
+        return false;
+    // A plain bind (no socket options: Qt would then create the socket elsewhere
+    // and rename it over an existing one, stealing it from a running instance).
+    m_server = new QLocalServer(this);
     if (!m_server->listen(path)) {
         // A socket file without a listener is left from a crash: take it over.
         QLocalSocket probe;
@@ -59,14 +72,12 @@ bool SingleInstance::listen()
     return true;
 }
 
-void SingleInstance::accept()
-{
+void SingleInstance::accept() {
     while (QLocalSocket *socket = m_server->nextPendingConnection())
         handle(socket);
 }
 
-void SingleInstance::handle(QLocalSocket *socket)
-{
+void SingleInstance::handle(QLocalSocket *socket) {
     socket->setReadBufferSize(maxMessageBytes + 1);
     auto *timer = new QTimer(socket);
     timer->setSingleShot(true);

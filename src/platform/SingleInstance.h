@@ -36,6 +36,8 @@ Q_SIGNALS:
     void activationRequested();
 
 private:
+    // A folder only the current user can enter.
+    static bool isPrivateFolder(const QString &dir);
     void accept();
     void handle(QLocalSocket *socket);
 

@@ -18,10 +18,9 @@ const QString appearanceNamespace = QStringLiteral("org.freedesktop.appearance")
 const QString colorSchemeKey = QStringLiteral("color-scheme");
 
 // The portal wraps the value in one or two variants depending on the method.
-std::optional<uint> unwrapScheme(QVariant value)
-{
-    for (int depth = 0; depth < 3 && value.canConvert<QDBusVariant>() &&
-                        value.typeId() == qMetaTypeId<QDBusVariant>();
+std::optional<uint> unwrapScheme(QVariant value) {
+    for (int depth = 0;
+         depth < 3 && value.canConvert<QDBusVariant>() && value.typeId() == qMetaTypeId<QDBusVariant>();
          ++depth)
         value = value.value<QDBusVariant>().variant();
     bool ok = false;
@@ -32,8 +31,7 @@ std::optional<uint> unwrapScheme(QVariant value)
 }
 } // namespace
 
-SystemAppearance::SystemAppearance(QObject *parent) : QObject(parent)
-{
+SystemAppearance::SystemAppearance(QObject *parent) : QObject(parent) {
     qRegisterMetaType<QDBusVariant>();
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
@@ -43,8 +41,7 @@ SystemAppearance::SystemAppearance(QObject *parent) : QObject(parent)
     readPortal();
 }
 
-bool SystemAppearance::prefersDark() const
-{
+bool SystemAppearance::prefersDark() const {
     if (m_portalScheme && *m_portalScheme != 0)
         return *m_portalScheme == 1;
     if (!qGuiApp)
@@ -52,10 +49,9 @@ bool SystemAppearance::prefersDark() const
     return QGuiApplication::palette().color(QPalette::Window).lightnessF() < 0.5;
 }
 
-void SystemAppearance::readPortal()
-{
-    QDBusMessage call = QDBusMessage::createMethodCall(portalService, portalPath, settingsInterface,
-                                                       QStringLiteral("Read"));
+void SystemAppearance::readPortal() {
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(portalService, portalPath, settingsInterface, QStringLiteral("Read"));
     call << appearanceNamespace << colorSchemeKey;
     auto *watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 2000), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
@@ -67,15 +63,13 @@ void SystemAppearance::readPortal()
     });
 }
 
-void SystemAppearance::onSettingChanged(const QString &ns, const QString &key, const QDBusVariant &value)
-{
+void SystemAppearance::onSettingChanged(const QString &ns, const QString &key, const QDBusVariant &value) {
     if (ns != appearanceNamespace || key != colorSchemeKey)
         return;
     setPortalValue(unwrapScheme(value.variant()));
 }
 
-void SystemAppearance::setPortalValue(std::optional<uint> scheme)
-{
+void SystemAppearance::setPortalValue(std::optional<uint> scheme) {
     m_portalScheme = scheme;
     Q_EMIT changed();
 }

@@ -6,8 +6,7 @@
 
 namespace daybrook {
 
-TodoistConfig TodoistConfig::fromBuild()
-{
+TodoistConfig TodoistConfig::fromBuild() {
     TodoistConfig config;
     config.apiBaseUrl = QUrl(QString::fromUtf8(build::todoistApiUrl));
     config.authorizeUrl = QUrl(QString::fromUtf8(build::todoistAuthorizeUrl));
@@ -17,40 +16,51 @@ TodoistConfig TodoistConfig::fromBuild()
     return config;
 }
 
-TodoistService::TodoistService(TodoistConfig config, QObject *parent) : QObject(parent), m_config(std::move(config)) {}
+TodoistService::TodoistService(TodoistConfig config, QObject *parent)
+    : QObject(parent), m_config(std::move(config)) {}
 TodoistService::~TodoistService() = default;
 
-void TodoistService::setAccessToken(const std::optional<QString> &token)
-{
+void TodoistService::setAccessToken(const std::optional<QString> &token) {
     m_accessToken = token;
     Q_EMIT accessTokenChanged();
 }
 
-QCoro::Task<> TodoistService::fetchAll()
-{
+QCoro::Task<> TodoistService::fetchAll() {
     co_return;
 }
 
 void TodoistService::startOAuth() {}
 
-QCoro::Task<bool> TodoistService::handleOAuthCallback(QUrl url)
-{
+QCoro::Task<bool> TodoistService::handleOAuthCallback(QUrl url) {
     Q_UNUSED(url);
     co_return false;
 }
 
 void TodoistService::disconnect() {}
-QList<TodoistTask> TodoistService::tasksDueToday() const { return {}; }
-int TodoistService::tasksWithDueTimeCount() const { return 0; }
-QString TodoistService::todayString() const { return {}; }
-TimeEntryList TodoistService::toTimeEntries() const { return {}; }
-QList<ProjectNode> TodoistService::projectTree() const { return {}; }
-QStringList TodoistService::descendantProjectIds(const QString &) const { return {}; }
-ToggleState TodoistService::projectToggleState(const QString &) const { return ToggleState::All; }
+QList<TodoistTask> TodoistService::tasksDueToday() const {
+    return {};
+}
+int TodoistService::tasksWithDueTimeCount() const {
+    return 0;
+}
+QString TodoistService::todayString() const {
+    return {};
+}
+TimeEntryList TodoistService::toTimeEntries() const {
+    return {};
+}
+QList<ProjectNode> TodoistService::projectTree() const {
+    return {};
+}
+QStringList TodoistService::descendantProjectIds(const QString &) const {
+    return {};
+}
+ToggleState TodoistService::projectToggleState(const QString &) const {
+    return ToggleState::All;
+}
 void TodoistService::setProjectEnabled(const QString &, bool) {}
 
-Color todoistColor(const QString &)
-{
+Color todoistColor(const QString &) {
     return standardBlue();
 }
 

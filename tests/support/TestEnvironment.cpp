@@ -10,8 +10,7 @@
 
 namespace daybrook::test {
 
-void resetUserDefaults()
-{
+void resetUserDefaults() {
     // Refuse to touch a real configuration: the runner always sets a temporary one.
     const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     if (!config.contains(QLatin1String("daybrook-test")))
@@ -21,15 +20,13 @@ void resetUserDefaults()
     UserDefaults::reload();
 }
 
-QDateTime localTime(int hour, int minute, int second, QDate date)
-{
+QDateTime localTime(int hour, int minute, int second, QDate date) {
     if (!date.isValid())
         date = Clock::now().toLocalTime().date();
     return QDateTime(date, QTime(hour, minute, second), Qt::LocalTime).toUTC();
 }
 
-void setTimeZone(const QByteArray &tz)
-{
+void setTimeZone(const QByteArray &tz) {
     qputenv("TZ", tz);
     ::tzset();
 }
