@@ -37,7 +37,7 @@ QString LocationManager::describe(QGeoPositionInfoSource::Error error) {
 }
 
 QString LocationManager::noServiceDescription() {
-    return tr("No location service is available on this system");
+    return tr("No location service is available on this system, or location services are turned off");
 }
 
 bool LocationManager::ensureSource() {
