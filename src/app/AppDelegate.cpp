@@ -3,30 +3,37 @@
 #include "app/AppState.h"
 #include "app/Logging.h"
 #include "app/Notifications.h"
+#include "app/SettingsWindow.h"
+#include "app/StatusMenu.h"
+#include "app/Updater.h"
 #include "app/UrlRouting.h"
 #include "bar/FloatingBarPanel.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QScreen>
 
 namespace daybrook {
 
 AppDelegate::AppDelegate(AppState *appState, QObject *parent)
-    : QObject(parent), m_appState(appState ? appState : new AppState(this))
-{
+    : QObject(parent), m_appState(appState ? appState : new AppState(this)), m_updater(Updater::fromBuild()) {
+    m_updater->startAutomaticChecks();
 }
 
-AppDelegate::~AppDelegate() = default;
+AppDelegate::~AppDelegate() {
+    if (m_settingsWindow) {
+        QObject::disconnect(m_settingsWindow, nullptr, this, nullptr);
+        delete m_settingsWindow;
+    }
+}
 
-void AppDelegate::applicationDidFinishLaunching()
-{
+void AppDelegate::applicationDidFinishLaunching() {
+    setupStatusItem();
     setupFloatingBar();
     connect(&Notifications::instance(), &Notifications::didSelectScreen, this,
             &AppDelegate::handleScreenSelection);
 }
 
-QScreen *AppDelegate::chooseScreen(const QString &selectedScreenName)
-{
+QScreen *AppDelegate::chooseScreen(const QString &selectedScreenName) {
     const QList<QScreen *> screens = QGuiApplication::screens();
     for (QScreen *screen : screens) {
         if (screen->name() == selectedScreenName)
@@ -37,8 +44,7 @@ QScreen *AppDelegate::chooseScreen(const QString &selectedScreenName)
     return screens.isEmpty() ? nullptr : screens.first();
 }
 
-void AppDelegate::setupFloatingBar()
-{
+void AppDelegate::setupFloatingBar() {
     if (m_floatingBar)
         return;
     QScreen *screen = chooseScreen(m_appState->selectedScreenName());
@@ -56,8 +62,7 @@ void AppDelegate::setupFloatingBar()
     Q_EMIT floatingBarCreated();
 }
 
-void AppDelegate::handleURL(const QString &text)
-{
+void AppDelegate::handleURL(const QString &text) {
     const std::optional<QUrl> url = oauthCallbackUrl(text);
     if (!url || !m_appState)
         return;
@@ -71,8 +76,7 @@ void AppDelegate::handleURL(const QString &text)
     }(todoist, *url);
 }
 
-void AppDelegate::handleScreenSelection(const QString &screenName)
-{
+void AppDelegate::handleScreenSelection(const QString &screenName) {
     QScreen *match = nullptr;
     for (QScreen *screen : QGuiApplication::screens()) {
         if (screen->name() == screenName) {
@@ -85,9 +89,101 @@ void AppDelegate::handleScreenSelection(const QString &screenName)
     m_floatingBar->setCurrentScreen(match);
 }
 
-void AppDelegate::handleActivation()
-{
+void AppDelegate::handleActivation() {
     qCInfo(lcApp) << "activation requested by a second launch";
+    openSettings();
+}
+
+SettingsWindow *AppDelegate::settingsWindow() const {
+    return m_settingsWindow;
+}
+
+void AppDelegate::setupStatusItem() {
+    if (!m_statusMenu)
+        m_statusMenu = std::make_unique<StatusMenu>(this);
+    m_statusMenu->setup();
+}
+
+void AppDelegate::toggleFloatingBar() {
+    if (!m_floatingBar)
+        return;
+    if (m_floatingBar->isVisible()) {
+        m_floatingBar->hide();
+    } else {
+        m_floatingBar->show();
+        m_floatingBar->raise();
+    }
+}
+
+void AppDelegate::toggleAlwaysExpanded() {
+    if (m_floatingBar)
+        m_floatingBar->setAlwaysExpanded(m_appState ? !m_appState->alwaysExpanded() : true);
+}
+
+void AppDelegate::toggleLaunchAtLogin() {
+    if (m_appState)
+        m_appState->setLaunchAtLogin(!m_appState->launchAtLogin());
+}
+
+void AppDelegate::selectScreen(int index) {
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    if (index < 0 || index >= screens.size() || !m_appState)
+        return;
+    const QString name = screens.at(index)->name();
+    m_appState->setSelectedScreenName(name);
+    Notifications::instance().postDidSelectScreen(name);
+}
+
+void AppDelegate::checkForUpdates() {
+    m_updater->checkForUpdates();
+}
+
+void AppDelegate::openSettings() {
+    openSettingsWindow();
+}
+
+void AppDelegate::openAbout() {
+    openSettingsWindow();
+    Notifications::instance().postDidRequestAboutTab();
+}
+
+void AppDelegate::quitApp() {
+    QCoreApplication::quit();
+}
+
+void AppDelegate::openSettingsWindow() {
+    if (!m_settingsWindow) {
+        DataSource *data = m_appState ? m_appState->dataSource() : nullptr;
+        m_settingsWindow = new SettingsWindow(m_appState, data ? data->calendarService() : nullptr,
+                                              data ? data->todoistService() : nullptr);
+        connect(m_settingsWindow, &SettingsWindow::windowWillClose, this, &AppDelegate::windowWillClose);
+        QScreen *screen = m_floatingBar && m_floatingBar->currentScreen() ? m_floatingBar->currentScreen()
+                                                                          : QGuiApplication::primaryScreen();
+        if (screen) {
+            QRect frame(QPoint(), m_settingsWindow->size());
+            frame.moveCenter(screen->availableGeometry().center());
+            m_settingsWindow->move(frame.topLeft());
+        }
+    }
+    if (m_appState)
+        m_appState->setIsSettingsOpen(true);
+    // Held expanded while the window is open: collapse() declines while isSettingsOpen.
+    if (m_floatingBar)
+        m_floatingBar->expand();
+    m_settingsWindow->show();
+    m_settingsWindow->raise();
+    m_settingsWindow->activateWindow();
+}
+
+void AppDelegate::windowWillClose(SettingsWindow *window) {
+    if (window != m_settingsWindow)
+        return;
+    if (m_appState)
+        m_appState->setIsSettingsOpen(false);
+    if (m_floatingBar)
+        m_floatingBar->collapse();
+    // The window deletes itself once closed.
+    m_settingsWindow = nullptr;
 }
 
 } // namespace daybrook
