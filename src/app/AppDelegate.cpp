@@ -9,31 +9,36 @@
 #include "app/UrlRouting.h"
 #include "bar/FloatingBarPanel.h"
 
-#include <QApplication>
+#include <QGuiApplication>
 #include <QScreen>
 
 namespace daybrook {
 
 AppDelegate::AppDelegate(AppState *appState, QObject *parent)
-    : QObject(parent), m_appState(appState ? appState : new AppState(this)), m_updater(Updater::fromBuild()) {
+    : QObject(parent), m_appState(appState ? appState : new AppState(this)), m_updater(Updater::fromBuild())
+{
     m_updater->startAutomaticChecks();
 }
 
-AppDelegate::~AppDelegate() {
+AppDelegate::~AppDelegate()
+{
+    // The settings window is a top-level widget without a parent.
     if (m_settingsWindow) {
         QObject::disconnect(m_settingsWindow, nullptr, this, nullptr);
         delete m_settingsWindow;
     }
 }
 
-void AppDelegate::applicationDidFinishLaunching() {
+void AppDelegate::applicationDidFinishLaunching()
+{
     setupStatusItem();
     setupFloatingBar();
     connect(&Notifications::instance(), &Notifications::didSelectScreen, this,
             &AppDelegate::handleScreenSelection);
 }
 
-QScreen *AppDelegate::chooseScreen(const QString &selectedScreenName) {
+QScreen *AppDelegate::chooseScreen(const QString &selectedScreenName)
+{
     const QList<QScreen *> screens = QGuiApplication::screens();
     for (QScreen *screen : screens) {
         if (screen->name() == selectedScreenName)
@@ -44,7 +49,8 @@ QScreen *AppDelegate::chooseScreen(const QString &selectedScreenName) {
     return screens.isEmpty() ? nullptr : screens.first();
 }
 
-void AppDelegate::setupFloatingBar() {
+void AppDelegate::setupFloatingBar()
+{
     if (m_floatingBar)
         return;
     QScreen *screen = chooseScreen(m_appState->selectedScreenName());
@@ -62,7 +68,8 @@ void AppDelegate::setupFloatingBar() {
     Q_EMIT floatingBarCreated();
 }
 
-void AppDelegate::handleURL(const QString &text) {
+void AppDelegate::handleURL(const QString &text)
+{
     const std::optional<QUrl> url = oauthCallbackUrl(text);
     if (!url || !m_appState)
         return;
@@ -76,7 +83,8 @@ void AppDelegate::handleURL(const QString &text) {
     }(todoist, *url);
 }
 
-void AppDelegate::handleScreenSelection(const QString &screenName) {
+void AppDelegate::handleScreenSelection(const QString &screenName)
+{
     QScreen *match = nullptr;
     for (QScreen *screen : QGuiApplication::screens()) {
         if (screen->name() == screenName) {
@@ -89,22 +97,28 @@ void AppDelegate::handleScreenSelection(const QString &screenName) {
     m_floatingBar->setCurrentScreen(match);
 }
 
-void AppDelegate::handleActivation() {
+void AppDelegate::handleActivation()
+{
     qCInfo(lcApp) << "activation requested by a second launch";
     openSettings();
 }
 
-SettingsWindow *AppDelegate::settingsWindow() const {
-    return m_settingsWindow;
-}
+// The status menu's commands; the menu itself is built in StatusMenu.
 
-void AppDelegate::setupStatusItem() {
+void AppDelegate::setupStatusItem()
+{
     if (!m_statusMenu)
         m_statusMenu = std::make_unique<StatusMenu>(this);
     m_statusMenu->setup();
 }
 
-void AppDelegate::toggleFloatingBar() {
+SettingsWindow *AppDelegate::settingsWindow() const
+{
+    return m_settingsWindow;
+}
+
+void AppDelegate::toggleFloatingBar()
+{
     if (!m_floatingBar)
         return;
     if (m_floatingBar->isVisible()) {
@@ -115,17 +129,20 @@ void AppDelegate::toggleFloatingBar() {
     }
 }
 
-void AppDelegate::toggleAlwaysExpanded() {
+void AppDelegate::toggleAlwaysExpanded()
+{
     if (m_floatingBar)
         m_floatingBar->setAlwaysExpanded(m_appState ? !m_appState->alwaysExpanded() : true);
 }
 
-void AppDelegate::toggleLaunchAtLogin() {
+void AppDelegate::toggleLaunchAtLogin()
+{
     if (m_appState)
         m_appState->setLaunchAtLogin(!m_appState->launchAtLogin());
 }
 
-void AppDelegate::selectScreen(int index) {
+void AppDelegate::selectScreen(int index)
+{
     const QList<QScreen *> screens = QGuiApplication::screens();
     if (index < 0 || index >= screens.size() || !m_appState)
         return;
@@ -134,24 +151,29 @@ void AppDelegate::selectScreen(int index) {
     Notifications::instance().postDidSelectScreen(name);
 }
 
-void AppDelegate::checkForUpdates() {
+void AppDelegate::checkForUpdates()
+{
     m_updater->checkForUpdates();
 }
 
-void AppDelegate::openSettings() {
+void AppDelegate::openSettings()
+{
     openSettingsWindow();
 }
 
-void AppDelegate::openAbout() {
+void AppDelegate::openAbout()
+{
     openSettingsWindow();
     Notifications::instance().postDidRequestAboutTab();
 }
 
-void AppDelegate::quitApp() {
+void AppDelegate::quitApp()
+{
     QCoreApplication::quit();
 }
 
-void AppDelegate::openSettingsWindow() {
+void AppDelegate::openSettingsWindow()
+{
     if (!m_settingsWindow) {
         DataSource *data = m_appState ? m_appState->dataSource() : nullptr;
         m_settingsWindow = new SettingsWindow(m_appState, data ? data->calendarService() : nullptr,
@@ -167,7 +189,7 @@ void AppDelegate::openSettingsWindow() {
     }
     if (m_appState)
         m_appState->setIsSettingsOpen(true);
-    // Held expanded while the window is open: collapse() declines while isSettingsOpen.
+    // Held expanded while the window is open: the panel declines to collapse while isSettingsOpen.
     if (m_floatingBar)
         m_floatingBar->expand();
     m_settingsWindow->show();
@@ -175,7 +197,8 @@ void AppDelegate::openSettingsWindow() {
     m_settingsWindow->activateWindow();
 }
 
-void AppDelegate::windowWillClose(SettingsWindow *window) {
+void AppDelegate::windowWillClose(SettingsWindow *window)
+{
     if (window != m_settingsWindow)
         return;
     if (m_appState)

@@ -6,9 +6,26 @@
 #include <QPainter>
 #include <QSvgRenderer>
 
+// Resources compiled into a static library are only linked in when something
+// refers to them.
+static void initSettingsResources()
+{
+    Q_INIT_RESOURCE(settings);
+}
+
 namespace daybrook::style {
 
+static void ensureResources()
+{
+    static const bool done = [] {
+        initSettingsResources();
+        return true;
+    }();
+    Q_UNUSED(done);
+}
+
 QString symbolResource(Symbol symbol) {
+    ensureResources();
     switch (symbol) {
     case Symbol::Gear:
         return QStringLiteral(":/icons/settings/gear.svg");
@@ -171,6 +188,7 @@ QIcon applicationIcon() {
 }
 
 QIcon trayIcon() {
+    ensureResources();
     return QIcon(QStringLiteral(":/icons/tray/daybrook-tray.svg"));
 }
 
