@@ -8,15 +8,13 @@
 
 // Resources compiled into a static library are only linked in when something
 // refers to them.
-static void initSettingsResources()
-{
+static void initSettingsResources() {
     Q_INIT_RESOURCE(settings);
 }
 
 namespace daybrook::style {
 
-static void ensureResources()
-{
+static void ensureResources() {
     static const bool done = [] {
         initSettingsResources();
         return true;

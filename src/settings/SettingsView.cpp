@@ -160,6 +160,7 @@ void SettingsTabBar::setTabs(const QList<SettingsTab> &tabs) {
         button->setSelected(tab == m_selected);
         connect(button, &QAbstractButton::clicked, this, [this, tab] { Q_EMIT tabClicked(tab); });
         m_row->addWidget(button);
+        button->show();
         m_buttons.append(button);
     }
     m_row->addStretch(1);

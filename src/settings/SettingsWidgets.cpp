@@ -187,8 +187,12 @@ void FormSection::addRow(QWidget *row) {
         line->setPalette(p);
         m_rows->addWidget(line);
     }
+    // Rows added to a card already on screen would otherwise appear a turn later.
+    const bool hiddenOnPurpose = row->testAttribute(Qt::WA_WState_ExplicitShowHide) && row->isHidden();
     row->setParent(m_card);
     m_rows->addWidget(row);
+    if (!hiddenOnPurpose)
+        row->show();
 }
 
 QWidget *FormSection::addLabeledRow(const QString &label, QWidget *control) {

@@ -21,16 +21,14 @@
 using namespace daybrook;
 
 namespace {
-QStringList titles(const QMenu &menu)
-{
+QStringList titles(const QMenu &menu) {
     QStringList result;
     for (const QAction *action : menu.actions())
         result.append(action->isSeparator() ? QStringLiteral("--") : action->text());
     return result;
 }
 
-QAction *item(QMenu &menu, const QString &title)
-{
+QAction *item(QMenu &menu, const QString &title) {
     for (QAction *action : menu.actions()) {
         if (action->text() == title)
             return action;
@@ -44,37 +42,32 @@ class StatusMenuTest : public QObject {
 
     std::unique_ptr<AppDelegate> m_delegate;
 
-    AppDelegate &launch()
-    {
+    AppDelegate &launch() {
         m_delegate = std::make_unique<AppDelegate>();
         m_delegate->applicationDidFinishLaunching();
         return *m_delegate;
     }
 
     // The menu as it is when the user opens it.
-    QMenu &openMenu()
-    {
+    QMenu &openMenu() {
         QMenu *menu = m_delegate->statusMenu()->menu();
         Q_EMIT menu->aboutToShow();
         return *menu;
     }
 
-    QMenu *displayMenu(QMenu &menu)
-    {
+    QMenu *displayMenu(QMenu &menu) {
         QAction *display = item(menu, QStringLiteral("Display"));
         return display ? display->menu() : nullptr;
     }
 
 private Q_SLOTS:
     void init() { test::resetUserDefaults(); }
-    void cleanup()
-    {
+    void cleanup() {
         m_delegate.reset();
         QFile::remove(Autostart::entryPath());
     }
 
-    void listsEveryItemInOrder()
-    {
+    void listsEveryItemInOrder() {
         QCOMPARE(QGuiApplication::screens().size(), 3);
         launch();
         QMenu &menu = openMenu();
@@ -97,7 +90,8 @@ private Q_SLOTS:
             const bool isVersion = action->text().startsWith(QLatin1String("Version: "));
             QCOMPARE(action->isEnabled(), !isVersion);
         }
-        QCOMPARE(item(menu, QStringLiteral("Settings..."))->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
+        QCOMPARE(item(menu, QStringLiteral("Settings..."))->shortcut(),
+                 QKeySequence(Qt::CTRL | Qt::Key_Comma));
         QCOMPARE(item(menu, QStringLiteral("Quit"))->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
         QVERIFY(item(menu, QStringLiteral("Hide Bar"))->shortcut().isEmpty());
         QVERIFY(!item(menu, QStringLiteral("Version: ") + QString::fromUtf8(build::version))->isCheckable());
@@ -114,8 +108,7 @@ private Q_SLOTS:
         QCOMPARE(menu.findChildren<QMenu *>(QString(), Qt::FindDirectChildrenOnly).size(), 1);
     }
 
-    void hideBarTogglesThePanel()
-    {
+    void hideBarTogglesThePanel() {
         AppDelegate &delegate = launch();
         FloatingBarPanel *panel = delegate.floatingBarWindow();
         QVERIFY(panel && panel->isVisible());
@@ -130,8 +123,7 @@ private Q_SLOTS:
         QVERIFY(!item(openMenu(), QStringLiteral("Hide Bar"))->isChecked());
     }
 
-    void alwaysExpandedPinsAndIsStored()
-    {
+    void alwaysExpandedPinsAndIsStored() {
         AppDelegate &delegate = launch();
         FloatingBarPanel *panel = delegate.floatingBarWindow();
 
@@ -148,8 +140,7 @@ private Q_SLOTS:
         QVERIFY(!item(openMenu(), QStringLiteral("Always Expanded"))->isChecked());
     }
 
-    void startOnLoginWritesTheAutostartEntry()
-    {
+    void startOnLoginWritesTheAutostartEntry() {
         launch();
         item(openMenu(), QStringLiteral("Start on Login"))->trigger();
         QVERIFY(QFile::exists(Autostart::entryPath()));
@@ -159,8 +150,7 @@ private Q_SLOTS:
         QVERIFY(!item(openMenu(), QStringLiteral("Start on Login"))->isChecked());
     }
 
-    void displayChoiceStoresTheNameAndMovesTheBar()
-    {
+    void displayChoiceStoresTheNameAndMovesTheBar() {
         AppDelegate &delegate = launch();
         const QList<QScreen *> screens = QGuiApplication::screens();
         FloatingBarPanel *panel = delegate.floatingBarWindow();
@@ -201,8 +191,7 @@ private Q_SLOTS:
         QCOMPARE(restarted.floatingBarWindow()->currentScreen(), screens.at(1));
     }
 
-    void settingsAndAboutOpenOneWindow()
-    {
+    void settingsAndAboutOpenOneWindow() {
         AppDelegate &delegate = launch();
         FloatingBarPanel *panel = delegate.floatingBarWindow();
 
@@ -243,8 +232,7 @@ private Q_SLOTS:
         delegate.settingsWindow()->close();
     }
 
-    void closingWhilePinnedLeavesTheBarExpanded()
-    {
+    void closingWhilePinnedLeavesTheBarExpanded() {
         AppDelegate &delegate = launch();
         FloatingBarPanel *panel = delegate.floatingBarWindow();
         item(openMenu(), QStringLiteral("Always Expanded"))->trigger();
@@ -253,8 +241,7 @@ private Q_SLOTS:
         QVERIFY(panel->isExpanded());
     }
 
-    void secondLaunchOpensSettings()
-    {
+    void secondLaunchOpensSettings() {
         AppDelegate &delegate = launch();
         QVERIFY(!delegate.settingsWindow());
         delegate.handleActivation();
@@ -265,8 +252,7 @@ private Q_SLOTS:
         first->close();
     }
 
-    void withoutATrayTheProgramSaysHowToReachSettings()
-    {
+    void withoutATrayTheProgramSaysHowToReachSettings() {
         const QString binary = qEnvironmentVariable("DAYBROOK_BINARY");
         if (binary.isEmpty())
             QSKIP("DAYBROOK_BINARY is not set");
@@ -294,11 +280,10 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     // Three virtual screens side by side.
-    const QString config = QDir::temp().filePath(QStringLiteral("daybrook-status-menu-screens-%1.json")
-                                                     .arg(QCoreApplication::applicationPid()));
+    const QString config = QDir::temp().filePath(
+        QStringLiteral("daybrook-status-menu-screens-%1.json").arg(QCoreApplication::applicationPid()));
     QFile file(config);
     if (!file.open(QIODevice::WriteOnly))
         return 1;
