@@ -142,7 +142,7 @@ void Updater::startAutomaticChecks() {
     connect(m_dailyTimer, &QTimer::timeout, this, [this] { run(false); });
     m_dailyTimer->start();
     // Not during start-up itself: the desktop and the network may still be settling.
-    QTimer::singleShot(5000, this, [this] { run(false); });
+    QTimer::singleShot(m_firstCheckDelayMs, this, [this] { run(false); });
 }
 
 void Updater::checkForUpdates() {

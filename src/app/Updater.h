@@ -55,6 +55,8 @@ public:
     ~Updater() override;
 
     const QUrl &feedUrl() const { return m_feedUrl; }
+    // How long after start the first automatic check runs.
+    void setFirstCheckDelay(int ms) { m_firstCheckDelayMs = ms; }
     // Schedules the check at start and the daily ones (nothing without a feed).
     void startAutomaticChecks();
     const QTimer *dailyTimer() const { return m_dailyTimer; }
@@ -78,6 +80,7 @@ private:
     QTimer *m_dailyTimer = nullptr;
     QPointer<QMessageBox> m_dialog;
     QString m_announcedVersion;
+    int m_firstCheckDelayMs = 5000;
 };
 
 } // namespace daybrook
