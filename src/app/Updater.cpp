@@ -218,7 +218,7 @@ QCoro::Task<> Updater::run(bool interactive) {
     }
     // Background checks speak up only about a release not announced before in this run.
     if (result.kind == UpdateCheckResult::Kind::Failed)
-        qCInfo(lcApp) << "update check failed:" << result.error;
+        qCDebug(lcApp) << "update check failed:" << result.error;
     if (result.kind == UpdateCheckResult::Kind::UpdateAvailable &&
         result.latestVersion != m_announcedVersion) {
         m_announcedVersion = result.latestVersion;

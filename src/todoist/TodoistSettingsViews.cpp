@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
+#include <cmath>
 
 namespace daybrook {
 
@@ -177,8 +178,9 @@ public:
     }
     QString text() const { return m_text; }
     QSize sizeHint() const override {
-        const QFontMetrics metrics(font());
-        return {metrics.horizontalAdvance(m_text), metrics.height()};
+        // Rounded up, or a text that just fits would be cut.
+        const QFontMetricsF metrics(font());
+        return {int(std::ceil(metrics.horizontalAdvance(m_text))) + 2, int(std::ceil(metrics.height()))};
     }
     QSize minimumSizeHint() const override { return {20, QFontMetrics(font()).height()}; }
 
