@@ -209,16 +209,22 @@ QWidget *FormSection::addLabeledRow(const QString &label, QWidget *control) {
 }
 
 void FormSection::clearRows() {
-    while (QLayoutItem *item = m_rows->takeAt(0)) {
-        // A row may be rebuilt from inside one of its own buttons' signals: detach
-        // it now and delete it once that signal has returned.
+    // A row may be rebuilt from inside one of its own buttons' signals: move the
+    // old rows out of the form now and delete them once that signal has returned.
+    // They go into one hidden holder, since a widget without a parent is a window
+    // and many windows make every deletion slow.
+    QWidget *holder = nullptr;
+    for (int i = m_rows->count() - 1; i >= 0; --i) {
+        QLayoutItem *item = m_rows->takeAt(i);
         if (QWidget *widget = item->widget()) {
-            widget->hide();
-            widget->setParent(nullptr);
-            widget->deleteLater();
+            if (!holder)
+                holder = new QWidget;
+            widget->setParent(holder);
         }
         delete item;
     }
+    if (holder)
+        holder->deleteLater();
 }
 
 IntegrationRow::IntegrationRow(style::Symbol symbol, QColor (*symbolColor)(const QPalette &),
