@@ -365,6 +365,8 @@ void CalendarSettingsView::rebuildCalendars() {
         auto *chevron = new ChevronButton(header);
         chevron->setObjectName(QStringLiteral("chevron"));
         chevron->setExpanded(expanded);
+        chevron->setAccessibleName(expanded ? QStringLiteral("Collapse %1").arg(calendarGroupTitle(group))
+                                            : QStringLiteral("Expand %1").arg(calendarGroupTitle(group)));
         headerLayout->addWidget(chevron);
         auto *title = new QLabel(calendarGroupTitle(group), header);
         title->setObjectName(QStringLiteral("groupTitle"));
@@ -377,6 +379,7 @@ void CalendarSettingsView::rebuildCalendars() {
         headerLayout->addStretch(1);
         auto *checkbox = new TriStateCheckbox(calendarGroupState(group, disabled), header);
         checkbox->setObjectName(QStringLiteral("groupCheckbox"));
+        checkbox->setAccessibleName(QStringLiteral("Show %1 on the bar").arg(calendarGroupTitle(group)));
         headerLayout->addWidget(checkbox);
         m_calendarsSection->addRow(header);
 
@@ -402,6 +405,7 @@ void CalendarSettingsView::rebuildCalendars() {
             auto *box = new TriStateCheckbox(
                 disabled.contains(calendar.identifier) ? ToggleState::None : ToggleState::All, row);
             box->setObjectName(QStringLiteral("calendarCheckbox"));
+            box->setAccessibleName(QStringLiteral("Show %1 on the bar").arg(calendar.title));
             rowLayout->addWidget(box);
             m_calendarsSection->addRow(row);
             const QString id = calendar.identifier;

@@ -92,17 +92,53 @@ QString StatusBadge::text() const {
     return m_label->text();
 }
 
-QPushButton *makeBorderlessButton(const QString &text, Tone tone, QWidget *parent) {
-    auto *button = new QPushButton(text, parent);
-    button->setFlat(true);
-    button->setCursor(Qt::PointingHandCursor);
-    if (tone != Tone::Primary) {
-        // Tinted through the palette so that the style still draws it.
-        QPalette p = button->palette();
-        p.setColor(QPalette::ButtonText, toneColor(tone, p));
-        button->setPalette(p);
+namespace {
+// A flat button whose text takes a tone, re-tinted when light and dark switch.
+class TonedButton : public QPushButton {
+public:
+    TonedButton(const QString &text, Tone tone, QWidget *parent) : QPushButton(text, parent), m_tone(tone) {
+        setFlat(true);
+        setCursor(Qt::PointingHandCursor);
+        applyTone();
     }
-    return button;
+
+protected:
+    void changeEvent(QEvent *event) override {
+        QPushButton::changeEvent(event);
+        if (event->type() == QEvent::PaletteChange)
+            applyTone();
+    }
+
+private:
+    void applyTone() {
+        if (m_tone == Tone::Primary || m_applying)
+            return;
+        m_applying = true;
+        // Tinted through the palette so that the style still draws it.
+        QPalette p = palette();
+        p.setColor(QPalette::ButtonText, toneColor(m_tone, p));
+        setPalette(p);
+        m_applying = false;
+    }
+    Tone m_tone;
+    bool m_applying = false;
+};
+
+// The hairline between two rows of a form.
+class Separator : public QWidget {
+public:
+    explicit Separator(QWidget *parent) : QWidget(parent) { setFixedHeight(1); }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), style::separatorColor(palette()));
+    }
+};
+} // namespace
+
+QPushButton *makeBorderlessButton(const QString &text, Tone tone, QWidget *parent) {
+    return new TonedButton(text, tone, parent);
 }
 
 ChevronButton::ChevronButton(QWidget *parent) : QAbstractButton(parent) {
@@ -179,13 +215,9 @@ QString FormSection::title() const {
 
 void FormSection::addRow(QWidget *row) {
     if (m_rows->count() > 0) {
-        auto *line = new QFrame(m_card);
-        line->setFixedHeight(1);
-        line->setAutoFillBackground(true);
-        QPalette p = line->palette();
-        p.setColor(QPalette::Window, style::separatorColor(p));
-        line->setPalette(p);
+        auto *line = new Separator(m_card);
         m_rows->addWidget(line);
+        line->show();
     }
     // Rows added to a card already on screen would otherwise appear a turn later.
     const bool hiddenOnPurpose = row->testAttribute(Qt::WA_WState_ExplicitShowHide) && row->isHidden();

@@ -15,7 +15,6 @@ TriStateCheckbox::TriStateCheckbox(ToggleState state, QWidget *parent)
     : QAbstractButton(parent), m_state(state) {
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::StrongFocus);
-    setAccessibleName(QStringLiteral("checkbox"));
     connect(this, &QAbstractButton::clicked, this, [this] { Q_EMIT activated(nextEnabledValue(m_state)); });
 }
 

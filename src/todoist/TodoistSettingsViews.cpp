@@ -303,6 +303,9 @@ void TodoistSettingsView::rebuildProjects() {
             auto *chevron = new ChevronButton(expander);
             chevron->setObjectName(QStringLiteral("chevron"));
             chevron->setExpanded(model.isExpanded);
+            chevron->setAccessibleName(model.isExpanded
+                                           ? QStringLiteral("Collapse %1").arg(model.project.name)
+                                           : QStringLiteral("Expand %1").arg(model.project.name));
             connect(chevron, &QAbstractButton::clicked, this, [this, id] { toggleProject(id); });
         }
         layout->addWidget(expander);
@@ -319,6 +322,7 @@ void TodoistSettingsView::rebuildProjects() {
         layout->addStretch(1);
         auto *checkbox = new TriStateCheckbox(m_source.toggleState(id), row);
         checkbox->setObjectName(QStringLiteral("projectCheckbox"));
+        checkbox->setAccessibleName(QStringLiteral("Show %1 on the bar").arg(model.project.name));
         layout->addWidget(checkbox);
         connect(checkbox, &TriStateCheckbox::activated, this, [this, id](bool enabled) {
             m_source.setProjectEnabled(id, enabled);
