@@ -768,6 +768,45 @@ private Q_SLOTS:
         QCOMPARE(calendarGroupState({std::nullopt, {}}, {}), ToggleState::All);
     }
 
+    // ---- glyphs ----
+
+    void everyGlyphIsBuiltInAndTinted() {
+        using style::Symbol;
+        const auto coverage = [](const QImage &image, QColor *seen) {
+            int opaque = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x) {
+                    const QColor pixel = image.pixelColor(x, y);
+                    if (pixel.alpha() > 200) {
+                        ++opaque;
+                        *seen = pixel;
+                    }
+                }
+            return opaque;
+        };
+        for (Symbol symbol :
+             {Symbol::Gear, Symbol::Link, Symbol::CheckCircle, Symbol::CheckCircleFilled, Symbol::Calendar,
+              Symbol::InfoCircle, Symbol::Sunrise, Symbol::ArrowClockwise, Symbol::ChevronRight,
+              Symbol::SquareChecked, Symbol::SquareMixed, Symbol::SquareEmpty}) {
+            const QImage image = style::symbolPixmap(symbol, QColor(200, 30, 40), 24, 2.0).toImage();
+            QCOMPARE(image.size(), QSize(48, 48));
+            QColor seen;
+            QVERIFY2(coverage(image, &seen) > 20, qPrintable(style::symbolResource(symbol)));
+            // Within rounding of the premultiplied form.
+            QVERIFY(qAbs(seen.red() - 200) <= 2 && qAbs(seen.green() - 30) <= 2 &&
+                    qAbs(seen.blue() - 40) <= 2);
+        }
+        // The check mark inside a filled box is cut out, not painted.
+        const QImage checked = style::symbolPixmap(Symbol::SquareChecked, Qt::black, 24).toImage();
+        QVERIFY(checked.pixelColor(10, 15).alpha() < 80);
+        QVERIFY(checked.pixelColor(5, 5).alpha() > 200);
+
+        const QImage tray = style::trayIcon().pixmap(22, 22).toImage();
+        QColor seen;
+        QVERIFY(!tray.isNull());
+        QVERIFY(coverage(tray, &seen) > 50);
+    }
+
     // ---- About ----
 
     void aboutShowsVersionAndOpensLinks() {
