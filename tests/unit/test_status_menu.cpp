@@ -275,8 +275,7 @@ private Q_SLOTS:
         output += first.readAllStandardOutput();
         first.kill();
         first.waitForFinished();
-        QCOMPARE(output.count("\n"), 1);
-        QCOMPARE(QString::fromUtf8(output).trimmed(), StatusMenu::noTrayMessage());
+        QCOMPARE(QString::fromUtf8(output).split(QLatin1Char('\n')).count(StatusMenu::noTrayMessage()), 1);
     }
 };
 
