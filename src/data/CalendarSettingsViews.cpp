@@ -77,7 +77,7 @@ static QColor calendarGlyphColor(const QPalette &palette) {
 
 CalendarIntegrationRow::CalendarIntegrationRow(CalendarService *service, QWidget *parent)
     : IntegrationRow(style::Symbol::Calendar, calendarGlyphColor, QStringLiteral("Calendar"), parent),
-      m_service(service), m_hasService(service != nullptr) {
+      m_service(service) {
     setObjectName(QStringLiteral("calendarIntegrationRow"));
     m_connectedBadge = new StatusBadge(QStringLiteral("Connected"));
     m_connectedBadge->setObjectName(QStringLiteral("connectedBadge"));

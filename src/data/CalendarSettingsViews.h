@@ -58,7 +58,6 @@ private:
     void refresh();
 
     QPointer<CalendarService> m_service;
-    bool m_hasService;
     StatusBadge *m_connectedBadge;
     QPushButton *m_enableButton;
     QWidget *m_deniedControls;
