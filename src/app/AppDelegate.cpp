@@ -3,6 +3,9 @@
 #include "app/AppState.h"
 #include "app/Logging.h"
 #include "app/Notifications.h"
+#include "app/SettingsWindow.h"
+#include "app/StatusMenu.h"
+#include "app/Updater.h"
 #include "app/UrlRouting.h"
 #include "bar/FloatingBarPanel.h"
 
@@ -12,11 +15,20 @@
 namespace daybrook {
 
 AppDelegate::AppDelegate(AppState *appState, QObject *parent)
-    : QObject(parent), m_appState(appState ? appState : new AppState(this)) {}
+    : QObject(parent), m_appState(appState ? appState : new AppState(this)), m_updater(Updater::fromBuild()) {
+    m_updater->startAutomaticChecks();
+}
 
-AppDelegate::~AppDelegate() = default;
+AppDelegate::~AppDelegate() {
+    // The settings window is a top-level widget without a parent.
+    if (m_settingsWindow) {
+        QObject::disconnect(m_settingsWindow, nullptr, this, nullptr);
+        delete m_settingsWindow;
+    }
+}
 
 void AppDelegate::applicationDidFinishLaunching() {
+    setupStatusItem();
     setupFloatingBar();
     connect(&Notifications::instance(), &Notifications::didSelectScreen, this,
             &AppDelegate::handleScreenSelection);
@@ -81,6 +93,101 @@ void AppDelegate::handleScreenSelection(const QString &screenName) {
 
 void AppDelegate::handleActivation() {
     qCInfo(lcApp) << "activation requested by a second launch";
+    openSettings();
+}
+
+// The status menu's commands; the menu itself is built in StatusMenu.
+
+void AppDelegate::setupStatusItem() {
+    if (!m_statusMenu)
+        m_statusMenu = std::make_unique<StatusMenu>(this);
+    m_statusMenu->setup();
+}
+
+SettingsWindow *AppDelegate::settingsWindow() const {
+    return m_settingsWindow;
+}
+
+void AppDelegate::toggleFloatingBar() {
+    if (!m_floatingBar)
+        return;
+    if (m_floatingBar->isVisible()) {
+        m_floatingBar->hide();
+    } else {
+        m_floatingBar->show();
+        m_floatingBar->raise();
+    }
+}
+
+void AppDelegate::toggleAlwaysExpanded() {
+    if (m_floatingBar)
+        m_floatingBar->setAlwaysExpanded(m_appState ? !m_appState->alwaysExpanded() : true);
+}
+
+void AppDelegate::toggleLaunchAtLogin() {
+    if (m_appState)
+        m_appState->setLaunchAtLogin(!m_appState->launchAtLogin());
+}
+
+void AppDelegate::selectScreen(int index) {
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    if (index < 0 || index >= screens.size() || !m_appState)
+        return;
+    const QString name = screens.at(index)->name();
+    m_appState->setSelectedScreenName(name);
+    Notifications::instance().postDidSelectScreen(name);
+}
+
+void AppDelegate::checkForUpdates() {
+    m_updater->checkForUpdates();
+}
+
+void AppDelegate::openSettings() {
+    openSettingsWindow();
+}
+
+void AppDelegate::openAbout() {
+    openSettingsWindow();
+    Notifications::instance().postDidRequestAboutTab();
+}
+
+void AppDelegate::quitApp() {
+    QCoreApplication::quit();
+}
+
+void AppDelegate::openSettingsWindow() {
+    if (!m_settingsWindow) {
+        DataSource *data = m_appState ? m_appState->dataSource() : nullptr;
+        m_settingsWindow = new SettingsWindow(m_appState, data ? data->calendarService() : nullptr,
+                                              data ? data->todoistService() : nullptr);
+        connect(m_settingsWindow, &SettingsWindow::windowWillClose, this, &AppDelegate::windowWillClose);
+        QScreen *screen = m_floatingBar && m_floatingBar->currentScreen() ? m_floatingBar->currentScreen()
+                                                                          : QGuiApplication::primaryScreen();
+        if (screen) {
+            QRect frame(QPoint(), m_settingsWindow->size());
+            frame.moveCenter(screen->availableGeometry().center());
+            m_settingsWindow->move(frame.topLeft());
+        }
+    }
+    if (m_appState)
+        m_appState->setIsSettingsOpen(true);
+    // Held expanded while the window is open: the panel declines to collapse while isSettingsOpen.
+    if (m_floatingBar)
+        m_floatingBar->expand();
+    m_settingsWindow->show();
+    m_settingsWindow->raise();
+    m_settingsWindow->activateWindow();
+}
+
+void AppDelegate::windowWillClose(SettingsWindow *window) {
+    if (window != m_settingsWindow)
+        return;
+    if (m_appState)
+        m_appState->setIsSettingsOpen(false);
+    if (m_floatingBar)
+        m_floatingBar->collapse();
+    // The window deletes itself once closed.
+    m_settingsWindow = nullptr;
 }
 
 } // namespace daybrook

@@ -11,6 +11,9 @@ class QScreen;
 namespace daybrook {
 
 class FloatingBarPanel;
+class SettingsWindow;
+class StatusMenu;
+class Updater;
 
 // Owns every long-lived object of the program and wires them together at launch.
 class AppDelegate : public QObject {
@@ -28,8 +31,24 @@ public:
     void handleURL(const QString &text);
     void handleScreenSelection(const QString &screenName);
 
-    // A later process was started without a URL.
+    // A later process was started without a URL: Settings comes forward.
     void handleActivation();
+
+    // The tray icon and its menu's commands.
+    void setupStatusItem();
+    StatusMenu *statusMenu() const { return m_statusMenu.get(); }
+    Updater *updater() const { return m_updater.get(); }
+    SettingsWindow *settingsWindow() const;
+    void toggleFloatingBar();
+    void toggleAlwaysExpanded();
+    void toggleLaunchAtLogin();
+    // Index into the current screen list; an index that no longer exists does nothing.
+    void selectScreen(int index);
+    void checkForUpdates();
+    void openSettings();
+    void openAbout();
+    void quitApp();
+    void windowWillClose(SettingsWindow *window);
 
     // The screen the bar goes on: the first whose name equals the setting, else
     // the primary screen, else the first one; null when there is none.
@@ -41,10 +60,14 @@ Q_SIGNALS:
 
 private:
     void setupFloatingBar();
+    void openSettingsWindow();
 
     QPointer<AppState> m_appState;
     std::unique_ptr<FloatingBarPanel> m_floatingBar;
     QMetaObject::Connection m_waitForScreen;
+    std::unique_ptr<Updater> m_updater;
+    std::unique_ptr<StatusMenu> m_statusMenu;
+    QPointer<SettingsWindow> m_settingsWindow;
 };
 
 } // namespace daybrook

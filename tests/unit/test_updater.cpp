@@ -1,0 +1,209 @@
+#include "app/Updater.h"
+
+#include <QApplication>
+#include <QCoroTask>
+#include <QHttpServer>
+#include <QHttpServerResponse>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTest>
+#include <QTimer>
+
+using namespace daybrook;
+
+class UpdaterTest : public QObject {
+    Q_OBJECT
+
+    QHttpServer m_server;
+    quint16 m_port = 0;
+    int m_requests = 0;
+
+    QUrl feed(const QString &path) const {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path));
+    }
+
+    UpdateCheckResult check(const QUrl &url, const QString &current = QStringLiteral("1.2.0")) {
+        Updater updater(url, current);
+        return QCoro::waitFor(updater.check());
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        const auto json = [this](const QByteArray &body) {
+            return [this, body] {
+                ++m_requests;
+                return QHttpServerResponse("application/json", body);
+            };
+        };
+        m_server.route("/newer",
+                       json("{\"version\": \"1.10.0\", \"url\": \"https://example.org/daybrook/1.10\"}"));
+        m_server.route("/same",
+                       json("{\"version\": \"1.2\", \"url\": \"https://example.org/daybrook/1.2\"}"));
+        m_server.route("/older",
+                       json("{\"version\": \"v1.1.9\", \"url\": \"https://example.org/daybrook/1.1.9\"}"));
+        m_server.route("/malformed", json("{\"version\": \"1.3.0\", \"url\": "));
+        m_server.route("/no-version", json("{\"url\": \"https://example.org/\"}"));
+        m_server.route("/script-link", json("{\"version\": \"2.0\", \"url\": \"javascript:alert(1)\"}"));
+        m_server.route("/markup",
+                       json("{\"version\": \"2.0\", \"url\": \"https://example.org/a\\\"><b>x</b>\"}"));
+        m_server.route("/huge",
+                       [] { return QHttpServerResponse("application/json", QByteArray(200 * 1024, ' ')); });
+        m_server.route("/broken", [] {
+            return QHttpServerResponse("text/html", "<h1>oops</h1>",
+                                       QHttpServerResponder::StatusCode::InternalServerError);
+        });
+        m_port = m_server.listen(QHostAddress::LocalHost);
+        QVERIFY(m_port != 0);
+    }
+
+    void comparesVersions_data() {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<int>("order");
+        QTest::newRow("equal") << "1.2.0"
+                               << "1.2.0" << 0;
+        QTest::newRow("missing parts are zero") << "1.2"
+                                                << "1.2.0" << 0;
+        QTest::newRow("numeric, not textual") << "1.10.0"
+                                              << "1.9.9" << 1;
+        QTest::newRow("older") << "0.9"
+                               << "1.0" << -1;
+        QTest::newRow("leading v") << "v2.0"
+                                   << "2.0.0" << 0;
+        QTest::newRow("pre-release first") << "1.2.0-beta"
+                                           << "1.2.0" << -1;
+        QTest::newRow("pre-releases") << "1.2.0-beta"
+                                      << "1.2.0-alpha" << 1;
+        QTest::newRow("build metadata ignored") << "1.2.0+45"
+                                                << "1.2.0" << 0;
+    }
+    void comparesVersions() {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(int, order);
+        QCOMPARE(compareVersions(a, b), std::optional<int>(order));
+        QCOMPARE(compareVersions(b, a), std::optional<int>(-order));
+    }
+
+    void rejectsWhatIsNoVersion() {
+        for (const char *text : {"", "1..2", "abc", "1.2.x", "1.2-", "99999999999.1", "1.2 beta"})
+            QVERIFY2(!compareVersions(QString::fromLatin1(text), QStringLiteral("1.0")), text);
+    }
+
+    void newerReleaseNamesItsPage() {
+        const UpdateCheckResult result = check(feed(QStringLiteral("/newer")));
+        QCOMPARE(result.kind, UpdateCheckResult::Kind::UpdateAvailable);
+        QCOMPARE(result.latestVersion, QStringLiteral("1.10.0"));
+        QCOMPARE(result.pageUrl, QUrl(QStringLiteral("https://example.org/daybrook/1.10")));
+        const UpdateMessage message = updateMessage(result);
+        QVERIFY(message.text.contains(QLatin1String("1.10.0")));
+        QVERIFY(message.text.contains(QLatin1String("href=\"https://example.org/daybrook/1.10\"")));
+    }
+
+    void sameOrOlderIsUpToDate() {
+        QCOMPARE(check(feed(QStringLiteral("/same"))).kind, UpdateCheckResult::Kind::UpToDate);
+        QCOMPARE(check(feed(QStringLiteral("/older"))).kind, UpdateCheckResult::Kind::UpToDate);
+        // A pre-release of the running version is no update.
+        QCOMPARE(check(feed(QStringLiteral("/same")), QStringLiteral("1.2.0-rc1")).kind,
+                 UpdateCheckResult::Kind::UpdateAvailable);
+    }
+
+    void badFeedsAreErrors_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("malformed") << "/malformed"
+                                   << "not valid JSON";
+        QTest::newRow("no version") << "/no-version"
+                                    << "\"version\"";
+        QTest::newRow("script link") << "/script-link"
+                                     << "\"url\"";
+        QTest::newRow("not found") << "/missing"
+                                   << "404";
+        QTest::newRow("server error") << "/broken"
+                                      << "500";
+        QTest::newRow("too large") << "/huge"
+                                   << "too large";
+    }
+    void badFeedsAreErrors() {
+        QFETCH(QString, path);
+        QFETCH(QString, error);
+        const UpdateCheckResult result = check(feed(path));
+        QCOMPARE(result.kind, UpdateCheckResult::Kind::Failed);
+        QVERIFY2(result.error.contains(error), qPrintable(result.error));
+        QVERIFY(updateMessage(result).text.startsWith(QLatin1String("Daybrook could not check for updates")));
+    }
+
+    void markupInTheFeedIsShownAsText() {
+        // Such an address is refused outright...
+        QCOMPARE(check(feed(QStringLiteral("/markup"))).kind, UpdateCheckResult::Kind::Failed);
+        // ...and whatever reaches the dialog is escaped.
+        UpdateCheckResult result{UpdateCheckResult::Kind::UpdateAvailable,
+                                 QStringLiteral("1.0"),
+                                 QStringLiteral("<i>2</i>"),
+                                 QUrl(QStringLiteral("https://example.org/?a=<b>")),
+                                 {}};
+        const QString text = updateMessage(result).text;
+        QVERIFY(!text.contains(QLatin1String("<i>")));
+        QVERIFY(!text.contains(QLatin1String("<b>")));
+        QVERIFY(text.contains(QLatin1String("&lt;i&gt;2&lt;/i&gt;")));
+    }
+
+    void unreachableServerIsAnError() {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const quint16 port = closed.serverPort();
+        closed.close();
+        const UpdateCheckResult result = check(QUrl(QStringLiteral("http://127.0.0.1:%1/feed").arg(port)));
+        QCOMPARE(result.kind, UpdateCheckResult::Kind::Failed);
+        QVERIFY(!result.error.isEmpty());
+    }
+
+    void withoutAFeedNothingIsFetched() {
+        const int before = m_requests;
+        Updater updater(QUrl(), QStringLiteral("1.2.0"));
+        QCOMPARE(QCoro::waitFor(updater.check()).kind, UpdateCheckResult::Kind::NoFeed);
+        updater.startAutomaticChecks();
+        QVERIFY(!updater.dailyTimer());
+        QCOMPARE(m_requests, before);
+        QVERIFY(updateMessage({UpdateCheckResult::Kind::NoFeed, {}, {}, {}, {}})
+                    .text.contains(QLatin1String("no update feed")));
+    }
+
+    void menuCommandAlwaysAnswersWithADialog() {
+        Updater updater(feed(QStringLiteral("/same")), QStringLiteral("1.2.0"));
+        QSignalSpy finished(&updater, &Updater::checkFinished);
+        updater.checkForUpdates();
+        QTRY_COMPARE(finished.size(), 1);
+        QVERIFY(updater.dialog() && updater.dialog()->isVisible());
+        QVERIFY(updater.dialog()->text().contains(QLatin1String("newest version")));
+        updater.dialog()->close();
+        QTRY_VERIFY(!updater.dialog());
+
+        Updater unconfigured(QUrl(), QStringLiteral("1.2.0"));
+        unconfigured.checkForUpdates();
+        QTRY_VERIFY(unconfigured.dialog());
+        QVERIFY(unconfigured.dialog()->text().contains(QLatin1String("no update feed")));
+    }
+
+    void automaticChecksAreDailyAndQuietUnlessNewer() {
+        Updater quiet(feed(QStringLiteral("/same")), QStringLiteral("1.2.0"));
+        QSignalSpy quietFinished(&quiet, &Updater::checkFinished);
+        quiet.setFirstCheckDelay(0);
+        quiet.startAutomaticChecks();
+        QVERIFY(quiet.dailyTimer() && quiet.dailyTimer()->isActive());
+        QCOMPARE(quiet.dailyTimer()->interval(), 24 * 60 * 60 * 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(quietFinished.size(), 1, 10000);
+        QVERIFY(!quiet.dialog());
+
+        Updater newer(feed(QStringLiteral("/newer")), QStringLiteral("1.2.0"));
+        QSignalSpy newerFinished(&newer, &Updater::checkFinished);
+        newer.setFirstCheckDelay(0);
+        newer.startAutomaticChecks();
+        QTRY_COMPARE_WITH_TIMEOUT(newerFinished.size(), 1, 10000);
+        QVERIFY(newer.dialog() && newer.dialog()->text().contains(QLatin1String("1.10.0")));
+    }
+};
+
+QTEST_MAIN(UpdaterTest)
+#include "test_updater.moc"
