@@ -1,4 +1,5 @@
 #include "platform/Autostart.h"
+#include "support/DesktopIntegration.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,33 +10,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <glib.h>
-
 using namespace daybrook;
 
 namespace {
 
-// The program an entry starts, read the way GLib's launcher reads it: key file
-// unescaping, then %% -> %, then shell-style word splitting.
 QString launchedProgram(const QString &entryPath) {
-    GKeyFile *keyFile = g_key_file_new();
-    QString program;
-    if (g_key_file_load_from_file(keyFile, QFile::encodeName(entryPath).constData(), G_KEY_FILE_NONE,
-                                  nullptr)) {
-        if (gchar *exec = g_key_file_get_string(keyFile, "Desktop Entry", "Exec", nullptr)) {
-            const QByteArray expanded = QByteArray(exec).replace("%%", "%");
-            g_free(exec);
-            gint argc = 0;
-            gchar **argv = nullptr;
-            if (g_shell_parse_argv(expanded.constData(), &argc, &argv, nullptr)) {
-                if (argc > 0)
-                    program = QString::fromUtf8(argv[0]);
-                g_strfreev(argv);
-            }
-        }
-    }
-    g_key_file_free(keyFile);
-    return program;
+    return test::desktopEntryCommand(entryPath).value(0);
 }
 
 class FixedBinaryAutostart : public Autostart {
@@ -64,8 +44,7 @@ private Q_SLOTS:
     void initTestCase() {
         // The runner gives a private config folder; never write into a real one.
         const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-        QVERIFY(!config.isEmpty());
-        QVERIFY(!config.startsWith(QDir::homePath() + QStringLiteral("/.config")));
+        QVERIFY2(config.contains(QLatin1String("daybrook-test")), "run through tests/support/run-test.sh");
         QCOMPARE(Autostart::entryPath(), config + QStringLiteral("/autostart/daybrook.desktop"));
         QVERIFY(m_systemConfig.isValid());
         qputenv("XDG_CONFIG_DIRS", QFile::encodeName(m_systemConfig.path()));

@@ -1,0 +1,254 @@
+#include "BuildConfig.h"
+#include "support/DesktopIntegration.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QSvgRenderer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QXmlStreamReader>
+
+using namespace daybrook;
+
+namespace {
+
+QStringList filesBelow(const QString &root) {
+    QStringList files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files.append(it.next());
+    files.sort();
+    return files;
+}
+
+QString requireTool(const char *name) {
+    const QString path = QStandardPaths::findExecutable(QString::fromLatin1(name));
+    if (path.isEmpty())
+        qWarning("%s is missing: scripts/install-deps.sh installs it", name);
+    return path;
+}
+
+struct Metainfo {
+    QString id;
+    QString launchable;
+    QStringList releases;
+    QStringList images;
+};
+
+Metainfo readMetainfo(const QString &path) {
+    Metainfo info;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return info;
+    QXmlStreamReader xml(&file);
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("id"))
+            info.id = xml.readElementText();
+        else if (xml.name() == QLatin1String("launchable"))
+            info.launchable = xml.readElementText();
+        else if (xml.name() == QLatin1String("release"))
+            info.releases.append(xml.attributes().value(QLatin1String("version")).toString());
+        else if (xml.name() == QLatin1String("image"))
+            info.images.append(xml.readElementText());
+    }
+    return xml.hasError() ? Metainfo{} : info;
+}
+
+} // namespace
+
+class InstallTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(m_prefix.isValid());
+        const test::ToolResult install = test::installBuild(m_prefix.path());
+        QVERIFY2(install.exitCode == 0, install.output.constData());
+        QFile manifest(qEnvironmentVariable("DAYBROOK_BUILD_DIR") + QStringLiteral("/install_manifest.txt"));
+        QVERIFY(manifest.open(QIODevice::ReadOnly));
+        m_manifest = QString::fromUtf8(manifest.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        m_manifest.sort();
+    }
+
+    void theProgramIsInstalled() {
+        const QFileInfo binary(m_prefix.path() + QStringLiteral("/bin/daybrook"));
+        QVERIFY(binary.isFile());
+        QVERIFY(binary.isExecutable());
+    }
+
+    // The uninstall script removes what the manifest lists: it must list every file.
+    void theManifestListsEveryInstalledFile() { QCOMPARE(filesBelow(m_prefix.path()), m_manifest); }
+
+    void theDesktopEntryIsValidAndHandlesDaybrookLinks() {
+        const QString entry = m_prefix.path() + QStringLiteral("/share/applications/daybrook.desktop");
+        QVERIFY(QFileInfo::exists(entry));
+        const QString validator = requireTool("desktop-file-validate");
+        QVERIFY(!validator.isEmpty());
+        const test::ToolResult validation = test::runTool(validator, {entry});
+        QVERIFY2(validation.exitCode == 0 && validation.output.trimmed().isEmpty(),
+                 validation.output.constData());
+
+        QCOMPARE(test::desktopEntryValue(entry, "Type"), QStringLiteral("Application"));
+        QCOMPARE(test::desktopEntryValue(entry, "Name"), QStringLiteral("Daybrook"));
+        QCOMPARE(test::desktopEntryValue(entry, "Icon"), QStringLiteral("daybrook"));
+        QVERIFY(test::desktopEntryValue(entry, "MimeType")
+                    .split(QLatin1Char(';'))
+                    .contains(QStringLiteral("x-scheme-handler/daybrook")));
+        // Listed in the menu: it is started from there (into the tray).
+        QVERIFY(test::desktopEntryValue(entry, "NoDisplay") != QLatin1String("true"));
+        QVERIFY(test::desktopEntryValue(entry, "Hidden") != QLatin1String("true"));
+    }
+
+    // Outside /usr the entry names the installed program by its full path (its
+    // bin folder is often not on the session's PATH); under /usr it names it plainly.
+    void theEntryStartsTheInstalledProgram_data() {
+        QTest::addColumn<QString>("prefix");
+        QTest::addColumn<bool>("staged");
+        QTest::newRow("user prefix") << QString() << false;
+        QTest::newRow("prefix with space, quote and dollar")
+            << QStringLiteral("My \"Apps\" $HOME 100%") << false;
+        QTest::newRow("/usr, staged for a package") << QStringLiteral("/usr") << true;
+    }
+    void theEntryStartsTheInstalledProgram() {
+        QFETCH(QString, prefix);
+        QFETCH(bool, staged);
+        QTemporaryDir root;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        QString installedPrefix;
+        if (staged) {
+            environment.insert(QStringLiteral("DESTDIR"), root.path());
+            installedPrefix = root.path() + prefix;
+        } else {
+            prefix = root.path() + QLatin1Char('/') + prefix;
+            installedPrefix = prefix;
+        }
+        const test::ToolResult install = test::installBuild(prefix, environment);
+        QVERIFY2(install.exitCode == 0, install.output.constData());
+
+        const QString entry = installedPrefix + QStringLiteral("/share/applications/daybrook.desktop");
+        const test::ToolResult validation = test::runTool(requireTool("desktop-file-validate"), {entry});
+        QVERIFY2(validation.exitCode == 0 && validation.output.trimmed().isEmpty(),
+                 validation.output.constData());
+        const QStringList command = test::desktopEntryCommand(entry);
+        QCOMPARE(command.value(1), QStringLiteral("%u"));
+        if (staged) {
+            QCOMPARE(command.value(0), QStringLiteral("daybrook"));
+        } else {
+            QCOMPARE(command.value(0), QDir::cleanPath(prefix) + QStringLiteral("/bin/daybrook"));
+            QVERIFY(QFileInfo(command.value(0)).isExecutable());
+        }
+    }
+
+    void theIconIsInstalledInEverySize() {
+        const QString hicolor = m_prefix.path() + QStringLiteral("/share/icons/hicolor");
+        QSvgRenderer scalable(hicolor + QStringLiteral("/scalable/apps/daybrook.svg"));
+        QVERIFY(scalable.isValid());
+        QCOMPARE(scalable.defaultSize(), QSize(256, 256));
+        for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+            const QString path = hicolor + QStringLiteral("/%1x%1/apps/daybrook.png").arg(size);
+            const QImage image(path);
+            QVERIFY2(!image.isNull(), qPrintable(path));
+            QCOMPARE(image.size(), QSize(size, size));
+            // Transparent corners, opaque middle: a rendered icon, not an empty canvas.
+            QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
+            QCOMPARE(qAlpha(image.pixel(size / 2, size / 2)), 255);
+        }
+    }
+
+    void theMetainfoIsValidAndMatchesTheBuild() {
+        const QString folder = m_prefix.path() + QStringLiteral("/share/metainfo");
+        const QStringList files = QDir(folder).entryList({QStringLiteral("*.metainfo.xml")}, QDir::Files);
+        QCOMPARE(files.size(), 1);
+        const QString path = folder + QLatin1Char('/') + files.first();
+
+        const QString validator = requireTool("appstreamcli");
+        QVERIFY(!validator.isEmpty());
+        const test::ToolResult validation =
+            test::runTool(validator, {QStringLiteral("validate"), QStringLiteral("--no-net"), path});
+        QVERIFY2(validation.exitCode == 0, validation.output.constData());
+
+        const Metainfo info = readMetainfo(path);
+        QCOMPARE(info.id + QStringLiteral(".metainfo.xml"), files.first());
+        QVERIFY(
+            QFileInfo::exists(m_prefix.path() + QStringLiteral("/share/applications/") + info.launchable));
+        QVERIFY(!info.releases.isEmpty());
+        QCOMPARE(info.releases.first(), QString::fromLatin1(build::version));
+    }
+
+    // Screenshots are the images in docs/: each one named must exist there, and
+    // the bar's images are shown once they are.
+    void theScreenshotsAreTheImagesInDocs() {
+        const QString docs = qEnvironmentVariable("DAYBROOK_SOURCE_DIR") + QStringLiteral("/docs");
+        const QStringList files = QDir(m_prefix.path() + QStringLiteral("/share/metainfo"))
+                                      .entryList({QStringLiteral("*.metainfo.xml")}, QDir::Files);
+        QVERIFY(!files.isEmpty());
+        const Metainfo info =
+            readMetainfo(m_prefix.path() + QStringLiteral("/share/metainfo/") + files.first());
+        for (const QString &image : info.images) {
+            const QRegularExpressionMatch match =
+                QRegularExpression(QStringLiteral("^https://.+/docs/([^/]+\\.png)$")).match(image);
+            QVERIFY2(match.hasMatch(), qPrintable(image));
+            QVERIFY2(QFileInfo::exists(docs + QLatin1Char('/') + match.captured(1)), qPrintable(image));
+        }
+        const QStringList barImages = QDir(docs).entryList({QStringLiteral("bar-*light*.png")}, QDir::Files);
+        if (!barImages.isEmpty())
+            QVERIFY(std::any_of(info.images.cbegin(), info.images.cend(), [](const QString &image) {
+                return image.contains(QLatin1String("/docs/bar-"));
+            }));
+    }
+
+    void uninstallingRemovesExactlyWhatWasInstalled() {
+        QTemporaryDir prefix;
+        const QString foreign = prefix.path() + QStringLiteral("/share/applications/other.desktop");
+        QVERIFY(QDir().mkpath(QFileInfo(foreign).absolutePath()));
+        QFile(foreign).open(QIODevice::WriteOnly);
+        const test::ToolResult install = test::installBuild(prefix.path());
+        QVERIFY2(install.exitCode == 0, install.output.constData());
+
+        // What scripts/run.sh and launch at login leave behind besides the files.
+        const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+        QVERIFY2(config.contains(QLatin1String("daybrook-test")), "run through tests/support/run-test.sh");
+        const QString xdgMime = requireTool("xdg-mime");
+        QVERIFY(!xdgMime.isEmpty());
+        QCOMPARE(test::runTool(xdgMime, {QStringLiteral("default"), QStringLiteral("daybrook.desktop"),
+                                         QStringLiteral("x-scheme-handler/daybrook")})
+                     .exitCode,
+                 0);
+        const QString autostart = config + QStringLiteral("/autostart/daybrook.desktop");
+        QVERIFY(QDir().mkpath(QFileInfo(autostart).absolutePath()));
+        {
+            QFile entry(autostart);
+            QVERIFY(entry.open(QIODevice::WriteOnly));
+            entry.write("[Desktop Entry]\nType=Application\nName=Daybrook\nExec=" +
+                        QFile::encodeName(prefix.path()) + "/bin/daybrook\n");
+        }
+
+        const test::ToolResult uninstall = test::runTool(
+            qEnvironmentVariable("DAYBROOK_SOURCE_DIR") + QStringLiteral("/scripts/uninstall.sh"),
+            {QStringLiteral("--prefix"), prefix.path(), QStringLiteral("--manifest"),
+             qEnvironmentVariable("DAYBROOK_BUILD_DIR") + QStringLiteral("/install_manifest.txt")});
+        QVERIFY2(uninstall.exitCode == 0, uninstall.output.constData());
+
+        QStringList left = filesBelow(prefix.path());
+        left.removeAll(prefix.path() + QStringLiteral("/share/applications/mimeinfo.cache"));
+        QVERIFY2(left == QStringList{foreign}, qPrintable(left.join(QLatin1Char(' '))));
+        QVERIFY(!QFileInfo::exists(autostart));
+        const test::ToolResult handler =
+            test::runTool(xdgMime, {QStringLiteral("query"), QStringLiteral("default"),
+                                    QStringLiteral("x-scheme-handler/daybrook")});
+        QVERIFY2(!handler.output.contains("daybrook.desktop"), handler.output.constData());
+    }
+
+private:
+    QTemporaryDir m_prefix;
+    QStringList m_manifest;
+};
+
+QTEST_GUILESS_MAIN(InstallTest)
+#include "test_install.moc"
