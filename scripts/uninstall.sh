@@ -47,8 +47,11 @@ autostart=$config/autostart/daybrook.desktop
 if [ -f "$autostart" ] && grep -q "^Exec=\"\?$prefix/bin/daybrook" "$autostart"; then
   rm -f -- "$autostart"
 fi
-if [ -d "$prefix/share/applications" ] && command -v update-desktop-database >/dev/null; then
-  update-desktop-database "$prefix/share/applications" 2>/dev/null || true
+applications=$prefix/share/applications
+if [ -d "$applications" ] && command -v update-desktop-database >/dev/null; then
+  update-desktop-database "$applications" 2>/dev/null || true
+  # The cache run.sh had created, now for nothing.
+  if ! compgen -G "$applications/*.desktop" >/dev/null; then rm -f -- "$applications/mimeinfo.cache"; fi
 fi
 if [ -f "$prefix/share/icons/hicolor/icon-theme.cache" ] && command -v gtk-update-icon-cache >/dev/null; then
   gtk-update-icon-cache -f -t "$prefix/share/icons/hicolor" 2>/dev/null || true
