@@ -28,13 +28,16 @@ ToolResult runTool(const QString &program, const QStringList &arguments,
     return result;
 }
 
-ToolResult installBuild(const QString &prefix, const QProcessEnvironment &environment) {
+ToolResult installBuild(const QString &prefix, const QProcessEnvironment &environment,
+                        const QString &component) {
     const QString buildDir = qEnvironmentVariable("DAYBROOK_BUILD_DIR");
     const QString cmake = QStandardPaths::findExecutable(QStringLiteral("cmake"));
     if (buildDir.isEmpty() || cmake.isEmpty())
         return {-1, "DAYBROOK_BUILD_DIR is not set or cmake is not on the PATH"};
-    return runTool(cmake, {QStringLiteral("--install"), buildDir, QStringLiteral("--prefix"), prefix},
-                   environment);
+    QStringList arguments{QStringLiteral("--install"), buildDir, QStringLiteral("--prefix"), prefix};
+    if (!component.isEmpty())
+        arguments << QStringLiteral("--component") << component;
+    return runTool(cmake, arguments, environment);
 }
 
 QString desktopEntryValue(const QString &entryPath, const char *key) {
