@@ -10,6 +10,7 @@
 // refers to them.
 static void initSettingsResources() {
     Q_INIT_RESOURCE(settings);
+    Q_INIT_RESOURCE(app);
 }
 
 namespace daybrook::style {
