@@ -11,23 +11,25 @@ int main(int argc, char *argv[]) {
         qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland"))
         qputenv("QT_QPA_PLATFORM", "xcb");
 
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("daybrook"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Daybrook"));
-    QApplication::setDesktopFileName(QStringLiteral("daybrook"));
-    QApplication::setQuitOnLastWindowClosed(false);
-
     QString url;
-    const QStringList arguments = QApplication::arguments().mid(1);
-    for (const QString &argument : arguments) {
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
         if (!argument.startsWith(QLatin1Char('-'))) {
             url = argument;
             break;
         }
     }
 
+    // Before any display is opened: a later launch only hands over its URL (or
+    // asks the running instance to come forward) and exits.
     if (daybrook::SingleInstance::sendToRunning(url))
         return 0;
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("daybrook"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Daybrook"));
+    QApplication::setDesktopFileName(QStringLiteral("daybrook"));
+    QApplication::setQuitOnLastWindowClosed(false);
 
     daybrook::SingleInstance instance;
     if (!instance.listen())

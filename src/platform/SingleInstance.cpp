@@ -5,10 +5,16 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <QTimer>
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace daybrook {
@@ -38,16 +44,44 @@ bool SingleInstance::isPrivateFolder(const QString &dir) {
 }
 
 bool SingleInstance::sendToRunning(const QString &url, int timeoutMs) {
-    QLocalSocket socket;
-    socket.connectToServer(socketPath());
-    if (!socket.waitForConnected(timeoutMs))
+    // Plain POSIX calls: this runs before any Qt application object exists, so
+    // that a later launch hands over its URL even where no display can be opened.
+    const QByteArray path = QFile::encodeName(socketPath());
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (size_t(path.size()) >= sizeof(address.sun_path))
         return false;
-    socket.write(url.toUtf8() + '\n');
-    if (!socket.waitForBytesWritten(timeoutMs))
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
         return false;
-    socket.disconnectFromServer();
-    if (socket.state() != QLocalSocket::UnconnectedState)
-        socket.waitForDisconnected(timeoutMs);
+    const auto closeSocket = qScopeGuard([fd] { ::close(fd); });
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof(address)) != 0)
+        return false;
+
+    const QByteArray message = url.toUtf8() + '\n';
+    qsizetype written = 0;
+    while (written < message.size()) {
+        pollfd waitable{fd, POLLOUT, 0};
+        if (::poll(&waitable, 1, timeoutMs) <= 0)
+            return false;
+        const ssize_t n =
+            ::send(fd, message.constData() + written, size_t(message.size() - written), MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            return false;
+        }
+        written += n;
+    }
+    // Wait until the running instance has read the message and closed its end.
+    ::shutdown(fd, SHUT_WR);
+    pollfd waitable{fd, POLLIN, 0};
+    if (::poll(&waitable, 1, timeoutMs) > 0) {
+        char drain[16];
+        (void)::recv(fd, drain, sizeof(drain), 0);
+    }
     return true;
 }
 
