@@ -530,6 +530,8 @@ void FloatingBarPanel::showEvent(QShowEvent *event) {
     // apply the shapes now and once more after the map has been handled.
     applyShapes(true);
     QTimer::singleShot(0, this, [this] { applyShapes(true); });
+    // Window managers frame new windows at their own pace.
+    QTimer::singleShot(500, this, [this] { applyShapes(true); });
     updateBreathing();
 }
 
@@ -544,6 +546,15 @@ bool FloatingBarPanel::event(QEvent *event) {
         QTimer::singleShot(0, this, [this] { applyShapes(true); });
     }
     return QWidget::event(event);
+}
+
+bool FloatingBarPanel::nativeEvent(const QByteArray &eventType, void *message, qintptr *result) {
+    // A window manager that frames the window copies its input shape to the
+    // frame only when told of a change: set it again once the window has been
+    // reparented or mapped.
+    if (eventType == "xcb_generic_event_t" && x11::isReparentOrMap(message))
+        QTimer::singleShot(0, this, [this] { applyShapes(true); });
+    return QWidget::nativeEvent(eventType, message, result);
 }
 
 void FloatingBarPanel::paintEvent(QPaintEvent *event) {

@@ -17,6 +17,9 @@ void preparePanelWindow(QWidget *window);
 // rest of the window lets hover and clicks through to what lies below.
 void setInputRegion(QWidget *window, const QRegion &region);
 
+// Whether an xcb event is the reparenting or mapping of a window.
+bool isReparentOrMap(const void *xcbEvent);
+
 // Whether a compositing manager runs on the application's screen (someone
 // owns the _NET_WM_CM_Sn selection).
 bool compositorActive();

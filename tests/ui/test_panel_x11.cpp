@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QMouseEvent>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -22,10 +23,21 @@ const int columns[] = {300, 700, 1100, 1500, 1880};
 constexpr int probeY = 13;
 
 // A plain green window covering the screen, standing in for whatever the user
-// has open under the bar.
+// has open under the bar; it reports every pointer position it receives.
+class UnderWindow : public QWidget {
+public:
+    UnderWindow() : QWidget(nullptr, Qt::FramelessWindowHint) { setMouseTracking(true); }
+
+protected:
+    void mouseMoveEvent(QMouseEvent *event) override {
+        const QPoint p = event->globalPosition().toPoint();
+        QTextStream(stdout) << "move " << p.x() << ' ' << p.y() << Qt::endl;
+    }
+};
+
 int runUnderWindow(int argc, char **argv) {
     QApplication app(argc, argv);
-    QWidget window(nullptr, Qt::FramelessWindowHint);
+    UnderWindow window;
     QPalette palette;
     palette.setColor(QPalette::Window, underColour);
     window.setPalette(palette);
@@ -50,6 +62,28 @@ class TestPanelX11 : public QObject {
     QProcessEnvironment m_env;
     QList<QProcess *> m_processes;
     std::unique_ptr<QTemporaryDir> m_shots;
+    QProcess *m_under = nullptr;
+
+    // Moves the pointer onto (x, y) and tells whether the window underneath
+    // received it there within the wait.
+    bool underWindowReceives(int x, int y, int waitMs) {
+        run({QStringLiteral("xdotool"), QStringLiteral("mousemove"), QString::number(x - 7),
+             QString::number(y)});
+        QTest::qWait(100);
+        m_under->readAllStandardOutput();
+        run({QStringLiteral("xdotool"), QStringLiteral("mousemove"), QString::number(x), QString::number(y)});
+        const QString expected = QStringLiteral("move %1 %2\n").arg(x).arg(y);
+        QString output;
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < waitMs) {
+            QTest::qWait(50);
+            output += QString::fromLocal8Bit(m_under->readAllStandardOutput());
+            if (output.contains(expected))
+                return true;
+        }
+        return false;
+    }
 
     QProcess *start(const QString &program, const QStringList &arguments) {
         auto *process = new QProcess(this);
@@ -95,17 +129,6 @@ class TestPanelX11 : public QObject {
         return false;
     }
 
-    QString windowUnderPointer(int x, int y) {
-        run({QStringLiteral("xdotool"), QStringLiteral("mousemove"), QString::number(x), QString::number(y)});
-        QTest::qWait(100);
-        const QString out =
-            run({QStringLiteral("xdotool"), QStringLiteral("getmouselocation"), QStringLiteral("--shell")});
-        for (const QString &line : out.split(QLatin1Char('\n')))
-            if (line.startsWith(QLatin1String("WINDOW=")))
-                return line.mid(7);
-        return QString();
-    }
-
     void stopAll() {
         for (auto it = m_processes.rbegin(); it != m_processes.rend(); ++it) {
             (*it)->terminate();
@@ -115,6 +138,7 @@ class TestPanelX11 : public QObject {
             delete *it;
         }
         m_processes.clear();
+        m_under = nullptr;
     }
 
     // Why the session cannot run here, or nothing.
@@ -155,8 +179,9 @@ class TestPanelX11 : public QObject {
             start(QStringLiteral("xcompmgr"), {});
         QTest::qWait(300);
 
-        QProcess *under = start(QCoreApplication::applicationFilePath(), {QStringLiteral("--under-window")});
-        QVERIFY(under->waitForReadyRead(10000));
+        m_under = start(QCoreApplication::applicationFilePath(), {QStringLiteral("--under-window")});
+        QVERIFY(m_under->waitForReadyRead(10000));
+        m_under->readAllStandardOutput();
         QVERIFY(waitForScreenshot([](const QImage &image) { return isUnder(image.pixel(960, 600)); }, 10000));
 
         start(binary, {});
@@ -178,10 +203,10 @@ class TestPanelX11 : public QObject {
         // The 150-px window is not painted: the window below shows, not black.
         QVERIFY(isUnder(collapsed.pixel(1500, 100)));
 
-        const QString underWindow = windowUnderPointer(960, 600);
-        const QString overBar = windowUnderPointer(1500, 3);
-        QVERIFY(!overBar.isEmpty());
-        QVERIFY2(overBar != underWindow, "the bar does not take the pointer");
+        // 100 px below the top of the screen, inside the panel's window, the
+        // pointer reaches the window underneath; on the bar it does not.
+        QVERIFY2(underWindowReceives(1500, 100, 3000), "the panel takes the pointer below the bar");
+        QVERIFY2(!underWindowReceives(1500, 3, 600), "the bar does not take the pointer");
         QVERIFY(
             waitForScreenshot([this](const QImage &image) { return columnsShowingUnder(image) <= 1; }, 5000));
         const QImage expanded = screenshot();
@@ -190,11 +215,14 @@ class TestPanelX11 : public QObject {
             QVERIFY2(qGray(c) > 40, "the expanded bar shows black");
         }
 
-        // 100 px below the top of the screen, inside the panel's window, the
-        // pointer is over the window underneath; the bar collapses.
-        QCOMPARE(windowUnderPointer(1500, 100), underWindow);
+        // Leaving the bar: the pointer is passed through again, and the bar
+        // collapses, staying above the window underneath.
+        QVERIFY(underWindowReceives(1500, 100, 3000));
         QVERIFY(
             waitForScreenshot([this](const QImage &image) { return columnsShowingUnder(image) >= 4; }, 5000));
+        const QImage after = screenshot();
+        QVERIFY(!isUnder(after.pixel(1500, 2)));
+        QVERIFY(isUnder(after.pixel(1500, 100)));
     }
 
 private Q_SLOTS:
