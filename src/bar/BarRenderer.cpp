@@ -217,21 +217,36 @@ double BarRenderer::labelFontSize(double rowHeight, double width, int characterC
     return std::min(byHeight, byWidth);
 }
 
-const QStaticText &BarRenderer::labelText(const QString &text, double pixelSize, double maxWidth,
-                                          const QPaintDevice *device) {
+const QPixmap &BarRenderer::labelPixmap(const QString &text, double pixelSize, double maxWidth,
+                                        const QColor &colour, const QPaintDevice *device) {
+    // Text is the most expensive thing on the bar (colour emoji are decoded
+    // from PNG on every draw): each label is rasterised once.
+    const qreal dpr = device ? device->devicePixelRatioF() : 1.0;
     const QString key = QString::number(pixelSize, 'f', 2) + QLatin1Char('|') +
-                        QString::number(int(maxWidth)) + QLatin1Char('|') + text;
+                        QString::number(int(maxWidth)) + QLatin1Char('|') +
+                        QString::number(colour.rgba(), 16) + QLatin1Char('|') + QString::number(dpr) +
+                        QLatin1Char('|') + text;
     auto found = m_labelCache.constFind(key);
     if (found != m_labelCache.constEnd())
         return *found;
-    if (m_labelCache.size() > 1000)
+    if (m_labelCache.size() > 500)
         m_labelCache.clear();
     const QFont font = barFont(pixelSize, QFont::Medium, device);
-    const QString elided = QFontMetricsF(font).elidedText(text, Qt::ElideRight, int(maxWidth));
-    QStaticText staticText(elided);
-    staticText.setTextFormat(Qt::PlainText);
-    staticText.prepare(QTransform(), font);
-    return *m_labelCache.insert(key, staticText);
+    const QFontMetricsF metrics(font);
+    const QString elided = metrics.elidedText(text, Qt::ElideRight, int(maxWidth));
+    const QSizeF size(std::min(std::ceil(metrics.horizontalAdvance(elided)) + 1, std::ceil(maxWidth)),
+                      std::ceil(metrics.height()));
+    QPixmap pixmap;
+    if (!elided.isEmpty() && size.width() > 0 && size.height() > 0) {
+        pixmap = QPixmap((size * dpr).toSize());
+        pixmap.setDevicePixelRatio(dpr);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setFont(font);
+        p.setPen(colour);
+        p.drawText(QPointF(0, metrics.ascent()), elided);
+    }
+    return *m_labelCache.insert(key, pixmap);
 }
 
 // ---- sky --------------------------------------------------------------------
@@ -382,14 +397,15 @@ void BarRenderer::paintEntries(QPainter &p, BarState &state, const BarVisuals &v
         const double textWidth = frame.width - 8;
         if (size <= 0 || textWidth < 1)
             continue;
-        const QStaticText &label = labelText(text, size, textWidth, p.device());
-        p.setPen(BarTheme::entryLabelColor(entry.color()).toQColor());
-        const QSizeF s = label.size();
+        const QPixmap &label = labelPixmap(text, size, textWidth,
+                                           BarTheme::entryLabelColor(entry.color()).toQColor(), p.device());
+        if (label.isNull())
+            continue;
+        const QSizeF s = label.deviceIndependentSize();
         p.save();
         p.setClipRect(block, Qt::IntersectClip);
-        p.drawStaticText(QPointF(block.left() + 4, block.center().y() - s.height() / 2), label);
+        p.drawPixmap(QPointF(block.left() + 4, std::round(block.center().y() - s.height() / 2)), label);
         p.restore();
-        p.setPen(Qt::NoPen);
     }
 }
 

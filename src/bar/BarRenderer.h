@@ -6,7 +6,6 @@
 #include <QHash>
 #include <QPixmap>
 #include <QRegion>
-#include <QStaticText>
 #include <optional>
 
 class QPainter;
@@ -123,12 +122,12 @@ private:
     void paintHand(QPainter &p, const BarState &state, const BarVisuals &v, const BarTheme &theme);
     void paintTooltip(QPainter &p, const BarState &state, const BarVisuals &v, const BarTheme &theme);
     QSizeF tooltipSize(const TooltipContent &tooltip, const QPaintDevice *device);
-    const QStaticText &labelText(const QString &text, double pixelSize, double maxWidth,
-                                 const QPaintDevice *device);
+    const QPixmap &labelPixmap(const QString &text, double pixelSize, double maxWidth, const QColor &colour,
+                               const QPaintDevice *device);
 
     SkyKey m_skyKeyValue;
     QPixmap m_skyCache;
-    QHash<QString, QStaticText> m_labelCache;
+    QHash<QString, QPixmap> m_labelCache;
 };
 
 // A font of the desktop's family at a size in logical pixels.

@@ -379,22 +379,37 @@ void BarState::computeLayout() {
             byStart[size_t(i)] = int(i);
         std::stable_sort(byStart.begin(), byStart.end(),
                          [&](int a, int b) { return items[size_t(a)].start < items[size_t(b)].start; });
-        std::vector<std::vector<int>> adjacency(static_cast<size_t>(n));
-        for (size_t p = 0; p < byStart.size(); ++p) {
-            const LayoutItem &a = items[size_t(byStart[p])];
-            for (size_t q = p + 1; q < byStart.size(); ++q) {
-                const LayoutItem &b = items[size_t(byStart[q])];
-                if (b.start >= a.end)
-                    break;
-                if (a.start < b.end) {
-                    adjacency[size_t(canonical[size_t(a.index)])].push_back(canonical[size_t(b.index)]);
-                    adjacency[size_t(canonical[size_t(b.index)])].push_back(canonical[size_t(a.index)]);
+        // Stored compactly (one array of neighbours plus offsets per node):
+        // a crowded day has hundreds of thousands of overlapping pairs.
+        const auto forEachOverlap = [&](auto &&visit) {
+            for (size_t p = 0; p < byStart.size(); ++p) {
+                const LayoutItem &a = items[size_t(byStart[p])];
+                for (size_t q = p + 1; q < byStart.size(); ++q) {
+                    const LayoutItem &b = items[size_t(byStart[q])];
+                    if (b.start >= a.end)
+                        break;
+                    if (a.start < b.end)
+                        visit(canonical[size_t(a.index)], canonical[size_t(b.index)]);
                 }
             }
-        }
+        };
+        std::vector<int> offsets(static_cast<size_t>(n) + 1, 0);
+        forEachOverlap([&](int a, int b) {
+            ++offsets[size_t(a) + 1];
+            ++offsets[size_t(b) + 1];
+        });
+        for (size_t i = 1; i < offsets.size(); ++i)
+            offsets[i] += offsets[i - 1];
+        std::vector<int> neighbours(size_t(offsets.back()));
+        std::vector<int> fill(offsets.begin(), offsets.end() - 1);
+        forEachOverlap([&](int a, int b) {
+            neighbours[size_t(fill[size_t(a)]++)] = b;
+            neighbours[size_t(fill[size_t(b)]++)] = a;
+        });
 
         // Connected components by breadth-first search, in list order.
         std::vector<char> visited(size_t(n), 0);
+        std::vector<char> queued(size_t(n), 0);
         std::vector<int> queue;
         queue.reserve(static_cast<size_t>(n));
         std::vector<LayoutItem> group;
@@ -411,9 +426,14 @@ void BarState::computeLayout() {
                     continue;
                 visited[size_t(id)] = 1;
                 group.push_back(items[size_t(id)]);
-                for (int next : adjacency[size_t(id)]) {
-                    if (!visited[size_t(next)])
+                // An id already waiting in the queue would be skipped when
+                // reached again, so it is queued once: same order, less work.
+                for (int k = offsets[size_t(id)]; k < offsets[size_t(id) + 1]; ++k) {
+                    const int next = neighbours[size_t(k)];
+                    if (!visited[size_t(next)] && !queued[size_t(next)]) {
+                        queued[size_t(next)] = 1;
                         queue.push_back(next);
+                    }
                 }
             }
 
