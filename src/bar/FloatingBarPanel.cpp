@@ -184,12 +184,28 @@ void FloatingBarPanel::animate(QVariantAnimation *animation, double from, double
 }
 
 void FloatingBarPanel::setCurrentScreen(QScreen *screen) {
+    for (const auto &connection : std::as_const(m_screenConnections))
+        disconnect(connection);
+    m_screenConnections.clear();
     m_currentScreen = screen;
     if (!screen)
         return;
     if (QWindow *window = windowHandle(); window && window->screen() != screen)
         window->setScreen(screen);
-    setGeometry(barFrame(screen->geometry(), screen->availableGeometry()));
+    placeOnCurrentScreen();
+    // A desktop panel that appears after the bar (the bar starting at login
+    // before the desktop's own panel), or a change of resolution, moves the
+    // bar with it.
+    m_screenConnections << connect(screen, &QScreen::availableGeometryChanged, this,
+                                   &FloatingBarPanel::placeOnCurrentScreen)
+                        << connect(screen, &QScreen::geometryChanged, this,
+                                   &FloatingBarPanel::placeOnCurrentScreen);
+}
+
+void FloatingBarPanel::placeOnCurrentScreen() {
+    if (!m_currentScreen)
+        return;
+    setGeometry(barFrame(m_currentScreen->geometry(), m_currentScreen->availableGeometry()));
     m_barState->setFrame(QRectF(geometry()));
     applyShapes(true);
 }

@@ -68,6 +68,7 @@ protected:
     bool nativeEvent(const QByteArray &eventType, void *message, qintptr *result) override;
 
 private:
+    void placeOnCurrentScreen();
     void scheduleHoverUpdate();
     void updateHoverState();
     void scheduleProtectionUpdate();
@@ -94,6 +95,7 @@ private:
 
     QPointer<AppState> m_appState;
     QPointer<QScreen> m_currentScreen;
+    QList<QMetaObject::Connection> m_screenConnections;
     bool m_isExpanded = false;
     QTimer *m_hoverTimer = nullptr;
     QTimer *m_collapseTimer = nullptr;
