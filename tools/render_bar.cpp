@@ -17,27 +17,25 @@ using namespace daybrook;
 namespace {
 constexpr int width = 1450;
 
-QDateTime at(int hour, int minute)
-{
+QDateTime at(int hour, int minute) {
     return QDateTime(QDate(2026, 12, 7), QTime(hour, minute), QTimeZone("Europe/Berlin")).toUTC();
 }
 
 CalendarEntry event(const char *id, int h1, int m1, int h2, int m2, const QString &label, const char *colour,
-                    const char *group)
-{
-    return CalendarEntry{QString::fromLatin1(id), at(h1, m1), at(h2, m2), label,
-                         hexColor(QString::fromLatin1(colour)), QString::fromUtf8(group)};
+                    const char *group) {
+    return CalendarEntry{
+        QString::fromLatin1(id), at(h1, m1), at(h2, m2), label, hexColor(QString::fromLatin1(colour)),
+        QString::fromUtf8(group)};
 }
 
 TodoistEntry task(const char *id, int h1, int m1, std::optional<QDateTime> end, const QString &label,
-                  const char *colour, const char *project)
-{
-    return TodoistEntry{QString::fromLatin1(id), at(h1, m1), end, label, hexColor(QString::fromLatin1(colour)),
-                        QString::fromUtf8(project)};
+                  const char *colour, const char *project) {
+    return TodoistEntry{
+        QString::fromLatin1(id),   at(h1, m1), end, label, hexColor(QString::fromLatin1(colour)),
+        QString::fromUtf8(project)};
 }
 
-BarPreviewData sampleDay(bool dark)
-{
+BarPreviewData sampleDay(bool dark) {
     BarPreviewData day;
     day.isDarkMode = dark;
     day.sunEnabled = true;
@@ -51,8 +49,9 @@ BarPreviewData sampleDay(bool dark)
         task("run", 11, 30, at(12, 15), QStringLiteral("🏃 Run"), "#ff9933", "Health"),
         CombinedEntry{TodoistEntry{QStringLiteral("lunch"), at(12, 30), at(13, 30), QStringLiteral("Lunch"),
                                    hexColor(u"#db4035"), QStringLiteral("Errands")},
-                      CalendarEntry{QStringLiteral("lunch-event"), at(12, 30), at(13, 30), QStringLiteral("Lunch 🍜"),
-                                    hexColor(u"#33B679"), QStringLiteral("Personal")}},
+                      CalendarEntry{QStringLiteral("lunch-event"), at(12, 30), at(13, 30),
+                                    QStringLiteral("Lunch 🍜"), hexColor(u"#33B679"),
+                                    QStringLiteral("Personal")}},
         task("writing", 13, 0, std::nullopt, QStringLiteral("Focus: writing"), "#14aaf5", "Writing"),
         event("planning", 15, 0, 16, 30, QStringLiteral("Quarterly planning 📋"), "#F4511E", "Work"),
         task("guitar", 17, 0, at(17, 30), QStringLiteral("🎸"), "#af38eb", "Music"),
@@ -61,8 +60,7 @@ BarPreviewData sampleDay(bool dark)
     return day;
 }
 
-QImage render(bool dark, bool expanded)
-{
+QImage render(bool dark, bool expanded) {
     BarState state;
     state.setFrame(QRectF(0, 0, width, 150));
     state.setCurrentTime(Clock::now());
@@ -88,8 +86,7 @@ QImage render(bool dark, bool expanded)
 }
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // Times are shown in the sample day's zone wherever this runs.
@@ -102,9 +99,10 @@ int main(int argc, char **argv)
     QTextStream out(stdout);
     for (const bool dark : {false, true}) {
         for (const bool expanded : {false, true}) {
-            const QString name = QStringLiteral("%1/bar-%2-%3.png")
-                                     .arg(folder, dark ? QStringLiteral("dark") : QStringLiteral("light"),
-                                          expanded ? QStringLiteral("expanded") : QStringLiteral("collapsed"));
+            const QString name =
+                QStringLiteral("%1/bar-%2-%3.png")
+                    .arg(folder, dark ? QStringLiteral("dark") : QStringLiteral("light"),
+                         expanded ? QStringLiteral("expanded") : QStringLiteral("collapsed"));
             if (!render(dark, expanded).save(name)) {
                 out << "cannot write " << name << Qt::endl;
                 return 1;

@@ -74,8 +74,7 @@ void setInputRegion(QWidget *window, const QRegion &region) {
     xcb_flush(c);
 }
 
-bool isReparentOrMap(const void *xcbEvent)
-{
+bool isReparentOrMap(const void *xcbEvent) {
     const auto *event = static_cast<const xcb_generic_event_t *>(xcbEvent);
     const uint8_t type = event->response_type & 0x7f;
     return type == XCB_REPARENT_NOTIFY || type == XCB_MAP_NOTIFY;

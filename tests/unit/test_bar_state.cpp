@@ -6,7 +6,6 @@
 #include "support/TestEnvironment.h"
 
 #include <QRandomGenerator>
-#include <QSignalSpy>
 #include <QTest>
 #include <functional>
 #include <numeric>
@@ -438,17 +437,6 @@ private Q_SLOTS:
         state.setPreviewData(data);
         QVERIFY(!state.showSunGradients());
         QVERIFY(!state.sunsetX());
-    }
-
-    void notifiesEveryAssignment() {
-        BarState state;
-        QSignalSpy expanded(&state, &BarState::isExpandedChanged);
-        QSignalSpy hovered(&state, &BarState::barContentHoveredChanged);
-        state.setIsExpanded(false);
-        state.setIsExpanded(false);
-        state.setBarContentHovered(false);
-        QCOMPARE(expanded.count(), 2);
-        QCOMPARE(hovered.count(), 1);
     }
 };
 
