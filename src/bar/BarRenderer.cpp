@@ -465,7 +465,9 @@ void BarRenderer::paintTooltip(QPainter &p, const BarState &state, const BarVisu
     if (rect.isEmpty())
         return;
     p.save();
-    const double presence = std::clamp(v.tooltipPresence, 0.0, 1.0);
+    // Without a compositor a half-transparent pixel shows darkened, not
+    // blended: the tooltip then appears and goes without the fade.
+    const double presence = v.opaque ? 1.0 : std::clamp(v.tooltipPresence, 0.0, 1.0);
     if (presence < 1) {
         const QPointF c = rect.center();
         const double s = 0.95 + 0.05 * presence;

@@ -236,6 +236,61 @@ private Q_SLOTS:
         QCOMPARE(state().activeTooltip()->x(), double(width()));
     }
 
+    void reducesCollapsedLabelsToTheirEmoji_data() {
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QString>("collapsed");
+        QTest::newRow("cup, blank, word") << QStringLiteral("\u2615 Coffee") << QStringLiteral("\u2615");
+        QTest::newRow("no emoji") << QStringLiteral("Standup") << QStringLiteral("Standup");
+        QTest::newRow("two, in order")
+            << QStringLiteral("\U0001F3C3 run \U0001F3B8") << QStringLiteral("\U0001F3C3\U0001F3B8");
+        // A family joined by ZWJ and a flag are one character each.
+        QTest::newRow("zwj sequence") << QStringLiteral("x\U0001F468\u200D\U0001F469\u200D\U0001F467")
+                                      << QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467");
+        QTest::newRow("flag") << QStringLiteral("Trip \U0001F1EB\U0001F1F7")
+                              << QStringLiteral("\U0001F1EB\U0001F1F7");
+        QTest::newRow("keycap") << QStringLiteral("Call 1\uFE0F\u20E3") << QStringLiteral("1\uFE0F\u20E3");
+        // A text-style symbol alone is not emoji; with the emoji selector it is.
+        QTest::newRow("text smiley") << QStringLiteral("Hi \u263A") << QStringLiteral("Hi \u263A");
+        QTest::newRow("emoji smiley") << QStringLiteral("Hi \u263A\uFE0F") << QStringLiteral("\u263A\uFE0F");
+        QTest::newRow("digits are not") << QStringLiteral("Room 42 #3") << QStringLiteral("Room 42 #3");
+    }
+
+    void reducesCollapsedLabelsToTheirEmoji() {
+        QFETCH(QString, label);
+        QFETCH(QString, collapsed);
+        QCOMPARE(BarRenderer::displayLabel(label, false, true), collapsed);
+        QCOMPARE(BarRenderer::displayLabel(label, true, true), label);
+        QCOMPARE(BarRenderer::displayLabel(label, true, false), label);
+        QVERIFY(BarRenderer::displayLabel(label, false, false).isEmpty());
+    }
+
+    void shrinksLabelsToFit() {
+        const QString cup = BarRenderer::displayLabel(QStringLiteral("\u2615 Coffee"), false, true);
+        QCOMPARE(BarRenderer::characterCount(cup), 1);
+        QCOMPARE(BarRenderer::labelFontSize(6, 100, 1), 6.0);
+        QVERIFY(qAbs(BarRenderer::labelFontSize(32, 60, 12) - 15.6) < 1e-9);
+        QVERIFY(qAbs(BarRenderer::labelFontSize(32, 60, 40) - 15.6) <
+                1e-9); // width uses at most 6 characters
+        QVERIFY(qAbs(BarRenderer::labelFontSize(32.0 / 3, 100, 5) - (32.0 / 3 - 1)) < 1e-9);
+        QVERIFY(qAbs(BarRenderer::labelFontSize(12, 500, 3) - 5.6) < 1e-9);
+        QVERIFY(qAbs(BarRenderer::labelFontSize(11.9, 500, 3) - 10.9) < 1e-9);
+        QVERIFY(qAbs(BarRenderer::labelFontSize(60, 500, 3) - 20) < 1e-9);
+        QVERIFY(qAbs(BarRenderer::labelFontSize(32, 10, 0) - 8 / 0.55) <
+                1e-9);                                      // an empty label counts as one
+        QVERIFY(BarRenderer::labelFontSize(32, 2, 4) <= 0); // nothing to draw in a 2-px block
+    }
+
+    void centresTooltipsOnTheirXWithoutClamping() {
+        state().setCurrentTime(at(5)); // the hand at the left edge
+        state().setClockHandHovered(true);
+        BarRenderer renderer;
+        const BarVisuals visuals = BarVisuals::settled(state());
+        const QRectF tip = renderer.tooltipRect(state(), visuals);
+        QVERIFY(tip.left() < 0);
+        QCOMPARE(tip.center().x(), 0.0);
+        QCOMPARE(tip.top(), 25 + 3 + 2.0); // 2 px under the collapsed bar
+    }
+
     void clipsToTheBarWithoutACompositor() {
         // What the window is clipped to without a compositor: the band, the
         // dot and the tooltip; nothing of the rest of the panel.
