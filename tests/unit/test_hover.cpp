@@ -1,0 +1,209 @@
+// The panel's expansion state machine, driven by real pointer events and its
+// own 0.6 s / 1.1 s timers (short real waits, no durations asserted).
+#include "app/AppState.h"
+#include "app/Clock.h"
+#include "bar/BarRenderer.h"
+#include "bar/FloatingBarPanel.h"
+#include "support/TestEnvironment.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QMouseEvent>
+#include <QSignalSpy>
+#include <QTest>
+#include <memory>
+
+using namespace daybrook;
+using daybrook::test::localTime;
+
+namespace {
+const QDate day(2026, 6, 10);
+}
+
+class TestHover : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<AppState> m_app;
+    std::unique_ptr<FloatingBarPanel> m_panel;
+
+    void moveTo(QPointF point) {
+        QMouseEvent event(QEvent::MouseMove, point, m_panel->mapToGlobal(point), Qt::NoButton, Qt::NoButton,
+                          Qt::NoModifier);
+        QApplication::sendEvent(m_panel.get(), &event);
+    }
+
+    void leave() {
+        QEvent event(QEvent::Leave);
+        QApplication::sendEvent(m_panel.get(), &event);
+    }
+
+    BarState &state() { return *m_panel->barState(); }
+    // A point on the bar well away from the hand.
+    QPointF onBar() { return QPointF(m_panel->width() - 40, 25); }
+    QPointF onHand() { return QPointF(BarRenderer::handX(state()), 25); }
+
+    void hoverUntilExpanded() {
+        moveTo(onBar());
+        QTRY_VERIFY_WITH_TIMEOUT(m_panel->isExpanded(), 3000);
+    }
+
+private Q_SLOTS:
+    void initTestCase() { test::setTimeZone("Europe/Berlin"); }
+
+    void init() {
+        test::resetUserDefaults();
+        Clock::freezeAt(localTime(12, 0, 0, day));
+        m_app = std::make_unique<AppState>();
+        m_panel = std::make_unique<FloatingBarPanel>(m_app.get(), QApplication::primaryScreen());
+        // The pointer starts far below the panel, so that showing it
+        // synthesises no hover of its own.
+        QCursor::setPos(QPoint(10, 500));
+        m_panel->show();
+        QTest::qWait(50);
+        QVERIFY(!state().barContentHovered());
+    }
+
+    void cleanup() {
+        m_panel.reset();
+        m_app.reset();
+        Clock::reset();
+    }
+
+    void aShortPassDoesNotExpand() {
+        QSignalSpy expanded(m_panel.get(), &FloatingBarPanel::expandedChanged);
+        moveTo(onBar());
+        QTest::qWait(300);
+        moveTo(QPointF(onBar().x(), 100)); // off the bar, still inside the window
+        QTest::qWait(1500);
+        QCOMPARE(expanded.count(), 0);
+        QVERIFY(!state().isExpanded());
+        QVERIFY(!state().isLeaving());
+    }
+
+    void eachChangeRestartsTheWait() {
+        // Bar -> hand -> bar, each step under 0.6 s: the timer restarts each time.
+        moveTo(onBar());
+        QTest::qWait(400);
+        moveTo(onHand());
+        QTest::qWait(400);
+        QVERIFY(!m_panel->isExpanded());
+        moveTo(onBar());
+        QTest::qWait(300);
+        QVERIFY(!m_panel->isExpanded());
+        QTRY_VERIFY_WITH_TIMEOUT(m_panel->isExpanded(), 3000);
+    }
+
+    void restingExpandsAndLeavingCollapses() {
+        QVERIFY(!m_app->lastRefreshTime());
+        hoverUntilExpanded();
+        QVERIFY(state().isExpanded());
+        // Expanding asks for a refresh.
+        QTRY_VERIFY(m_app->lastRefreshTime().has_value());
+
+        leave();
+        QTRY_VERIFY(state().isLeaving());
+        QVERIFY(m_panel->isExpanded());
+        QTRY_VERIFY_WITH_TIMEOUT(!m_panel->isExpanded(), 3000);
+        QVERIFY(!state().isLeaving());
+        QVERIFY(!state().barContentHovered());
+    }
+
+    void comingBackBeforeTheCollapseKeepsItOpen() {
+        hoverUntilExpanded();
+        leave();
+        QTRY_VERIFY(state().isLeaving());
+        QTest::qWait(500);
+        moveTo(onBar());
+        QTRY_VERIFY(!state().isLeaving());
+        QTest::qWait(1300);
+        QVERIFY(m_panel->isExpanded());
+
+        // Sliding from the bar onto the hand keeps it open too.
+        moveTo(onHand());
+        QVERIFY(state().clockHandHovered());
+        QTest::qWait(1300);
+        QVERIFY(m_panel->isExpanded());
+    }
+
+    void thePinHolds() {
+        m_panel->setAlwaysExpanded(true);
+        QVERIFY(m_panel->isExpanded());
+        QVERIFY(m_app->alwaysExpanded());
+        moveTo(onBar());
+        leave();
+        QTRY_VERIFY(state().isLeaving());
+        QTest::qWait(1400);
+        QVERIFY(m_panel->isExpanded());
+        QVERIFY(state().isLeaving());
+        // Unpinning collapses at once.
+        m_panel->setAlwaysExpanded(false);
+        QVERIFY(!m_panel->isExpanded());
+        QVERIFY(!state().isLeaving());
+
+        // A pin stored from an earlier run expands the new panel at creation.
+        m_app->setAlwaysExpanded(true);
+        FloatingBarPanel second(m_app.get(), QApplication::primaryScreen());
+        QVERIFY(second.isExpanded());
+    }
+
+    void anOpenSettingsWindowHolds() {
+        m_app->setIsSettingsOpen(true);
+        QVERIFY(m_panel->isExpanded());
+        moveTo(onBar());
+        QTest::qWait(100);
+        leave();
+        QTest::qWait(1400);
+        QVERIFY(m_panel->isExpanded());
+        m_app->setIsSettingsOpen(false);
+        QVERIFY(!m_panel->isExpanded());
+
+        // Closing the window under a pin leaves the bar open.
+        m_app->setIsSettingsOpen(true);
+        m_app->setAlwaysExpanded(true);
+        m_app->setIsSettingsOpen(false);
+        QVERIFY(m_panel->isExpanded());
+    }
+
+    void theLateLeaveOfThePreviousTickKeepsTheCurrentOne() {
+        const double y = 24;
+        moveTo(QPointF(state().hourX(9), y));
+        QCOMPARE(state().hoveredElement(), HoveredElement::tick(9));
+        moveTo(QPointF(state().hourX(10), y));
+        QCOMPARE(state().hoveredElement(), HoveredElement::tick(10));
+        QCOMPARE(std::get<TooltipContent::Tick>(state().activeTooltip()->value).text,
+                 QStringLiteral("10:00"));
+        // The tooltip is on its way in.
+        QVERIFY(m_panel->visuals().tooltip.has_value());
+        leave();
+        QVERIFY(!state().hoveredElement());
+        QTRY_VERIFY(!m_panel->visuals().tooltip.has_value());
+    }
+
+    void entryTooltipsFollowThePointerOnceExpanded() {
+        BarPreviewData data;
+        data.entries = {CalendarEntry{QStringLiteral("review"), localTime(9, 0, 0, day),
+                                      localTime(10, 30, 0, day), QStringLiteral("Design review"),
+                                      hexColor(u"#8E24AA"), QStringLiteral("Work")}};
+        state().setPreviewData(data);
+        const double x = state().xPosition(localTime(9, 42, 0, day));
+        moveTo(QPointF(x, 25));
+        QCOMPARE(state().hoveredElement(), HoveredElement::entry(QStringLiteral("review"), x));
+        QVERIFY(!state().activeTooltip());
+        QTRY_VERIFY_WITH_TIMEOUT(m_panel->isExpanded(), 3000);
+        QTRY_VERIFY(m_panel->visuals().tooltip.has_value());
+        const auto &tip = std::get<TooltipContent::Entry>(m_panel->visuals().tooltip->value);
+        QCOMPARE(tip.cursorTime, QStringLiteral("09:42"));
+        QCOMPARE(tip.x, x);
+    }
+
+    void tracksTheProtectionSetting() {
+        QVERIFY(m_panel->isCaptureProtected());
+        m_app->setPreventScreenRecording(false);
+        QTRY_VERIFY(!m_panel->isCaptureProtected());
+        m_app->setPreventScreenRecording(true);
+        QTRY_VERIFY(m_panel->isCaptureProtected());
+    }
+};
+
+QTEST_MAIN(TestHover)
+#include "test_hover.moc"
