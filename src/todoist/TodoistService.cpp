@@ -88,7 +88,7 @@ QCoro::Task<HttpResult> send(QNetworkAccessManager *network, QNetworkRequest req
     HttpResult result;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     result.tooLarge = reply->property(tooLargeProperty).toBool();
-    if (!result.tooLarge)
+    if (!result.tooLarge && reply->isOpen())
         result.body = reply->readAll();
     if (result.body.size() > TodoistService::maxBodyBytes) {
         result.tooLarge = true;
@@ -99,7 +99,11 @@ QCoro::Task<HttpResult> send(QNetworkAccessManager *network, QNetworkRequest req
         result.transferError = tooLargeText();
     } else if (isTransferError(reply->error()) || !status.isValid()) {
         result.transferFailed = true;
-        result.transferError = reply->errorString();
+        // Nothing but the transfer time-out cancels a request here, and Qt
+        // calls that "Operation canceled".
+        result.transferError = reply->error() == QNetworkReply::OperationCanceledError
+                                   ? QStringLiteral("The request timed out")
+                                   : reply->errorString();
     }
     result.status = status.toInt();
     reply->deleteLater();
