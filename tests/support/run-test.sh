@@ -28,12 +28,19 @@ case "$label" in
   integration)
     export QT_QPA_PLATFORM=offscreen
     # The keyring must be started unlocked inside the private bus, or writes fail.
-    exec dbus-run-session -- bash -c '
-      eval "$(printf daybrook-test | gnome-keyring-daemon --unlock --components=secrets)"
+    # Everything runs in its own process group so that services the bus started
+    # (keyring, calendar factories) are ended with it and never hold the output.
+    log="$root/output.log"
+    setsid dbus-run-session -- bash -c '
+      eval "$(printf daybrook-test | gnome-keyring-daemon --unlock --components=secrets 2>/dev/null)"
       export GNOME_KEYRING_CONTROL SSH_AUTH_SOCK
-      "$@"; status=$?
-      pkill -u "$(id -u)" -f "gnome-keyring-daemon.*--components=secrets" 2>/dev/null || true
-      exit $status' bash "$@"
+      exec "$@"' bash "$@" >"$log" 2>&1 </dev/null &
+    group=$!
+    status=0
+    wait "$group" || status=$?
+    kill -TERM -- "-$group" 2>/dev/null || true
+    grep -v -e 'Failed to set fd limit' "$log" || true
+    exit "$status"
     ;;
   ui)
     exec "$@"
