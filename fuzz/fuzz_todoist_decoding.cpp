@@ -1,7 +1,10 @@
 // Feeds arbitrary bytes to the Todoist decoders and the due-time parser. The
 // first byte picks the target; the rest is the input. Besides crashes and
 // undefined behaviour it checks a few properties that must always hold.
+#include "ReferenceDecoding.h"
 #include "todoist/TodoistDecoding.h"
+
+#include <cstdio>
 
 #include <QSet>
 #include <cstdint>
@@ -11,14 +14,68 @@ using namespace daybrook;
 
 namespace {
 
-void check(bool condition) {
-    if (!condition)
+void check(bool condition, const char *what = "property") {
+    if (!condition) {
+        std::fprintf(stderr, "check failed: %s\n", what);
         std::abort();
+    }
+}
+
+bool sameDue(const std::optional<TodoistDue> &a, const std::optional<TodoistDue> &b) {
+    if (a.has_value() != b.has_value())
+        return false;
+    return !a || (a->date == b->date && a->datetime == b->datetime && a->timezone == b->timezone);
+}
+
+bool sameDuration(const std::optional<TodoistDuration> &a, const std::optional<TodoistDuration> &b) {
+    if (a.has_value() != b.has_value())
+        return false;
+    return !a || (a->amount == b->amount && a->unit == b->unit);
+}
+
+bool sameTask(const TodoistTask &a, const TodoistTask &b) {
+    return a.id == b.id && a.content == b.content && a.projectId == b.projectId && sameDue(a.due, b.due) &&
+           sameDuration(a.duration, b.duration);
+}
+
+bool sameProject(const TodoistProject &a, const TodoistProject &b) {
+    return a.id == b.id && a.name == b.name && a.color == b.color && a.parentId == b.parentId &&
+           a.order == b.order;
+}
+
+// The scanner and the QJsonDocument reading must agree on every input: both
+// refuse it, or both give the same records.
+// The scanner is stricter than QJsonDocument on purpose (Qt takes raw control
+// characters in strings, unknown escapes such as "\0", numbers such as ".5"):
+// it may refuse for syntax what Qt takes, never the other way round. Only
+// numbers beyond the range of a double in keys we skip are taken by the
+// scanner and refused by Qt.
+bool syntaxRefusal(const QString &error) {
+    return error.startsWith(QLatin1String("invalid JSON")) ||
+           error.startsWith(QLatin1String("invalid UTF-8"));
+}
+
+template <typename Page, typename Same> void compare(const Page &ours, const Page &theirs, Same same) {
+    if (!ours && theirs && syntaxRefusal(ours.error))
+        return;
+    if (ours && !theirs && theirs.error.endsWith(QLatin1String("illegal number")))
+        return;
+    if (ours.value.has_value() != theirs.value.has_value()) {
+        std::fprintf(stderr, "ours: %s\ntheirs: %s\n", qPrintable(ours.error), qPrintable(theirs.error));
+        check(false, "scanner and QJsonDocument disagree on validity");
+    }
+    if (!ours)
+        return;
+    check(ours.value->nextCursor == theirs.value->nextCursor, "cursor differs");
+    check(ours.value->results.size() == theirs.value->results.size(), "result count differs");
+    for (qsizetype i = 0; i < ours.value->results.size(); ++i)
+        check(same(ours.value->results[i], theirs.value->results[i]), "record differs");
 }
 
 void checkTasks(const QByteArray &body) {
     const auto page = decodeTaskPage(body);
     check(page.value.has_value() == page.error.isEmpty());
+    compare(page, reference::decodeTaskPage(body), sameTask);
     if (!page)
         return;
     if (page.value->nextCursor)
@@ -37,6 +94,7 @@ void checkTasks(const QByteArray &body) {
 void checkProjects(const QByteArray &body) {
     const auto page = decodeProjectPage(body);
     check(page.value.has_value() == page.error.isEmpty());
+    compare(page, reference::decodeProjectPage(body), sameProject);
 }
 
 void checkToken(const QByteArray &body) {
