@@ -150,6 +150,52 @@ private Q_SLOTS:
         QVERIFY(!decoded.error.isEmpty());
     }
 
+    // Lists are read by our own scanner: it must read JSON exactly, neither
+    // losing text nor taking what is not JSON.
+    void readsJsonExactly() {
+        // Written without raw strings: escapes are the point here.
+        const QByteArray tricky =
+            "{\"\\u0069d\": \"first\", \"id\": \"x\\\"y\\\\z\\/\", \"project_id\": \"p\", "
+            "\"content\": \"a\\nb\\t\\u263A\\ud83d\\ude00 \xC3\xA9\", "
+            "\"extra\": {\"deep\": [[[{\"k\": [1, -0, 2.5e-3, true, false, null, \"\\u0000\"]}]]], \"n\": "
+            "1E+400}, "
+            "\"due\": {\"date\": \"2030-01-15\", \"date\": \"2030-01-16\"}, "
+            "\"duration\": {\"amount\": 2.0, \"unit\": \"day\"}}";
+        const auto decoded = decodeTaskPage("\xEF\xBB\xBF" + page(tricky) + " \n");
+        QVERIFY2(decoded, qPrintable(decoded.error));
+        const TodoistTask &task = decoded.value->results[0];
+        // The last of two equal keys wins, escaped or not.
+        QCOMPARE(task.id, QStringLiteral("x\"y\\z/"));
+        QCOMPARE(task.content, QStringLiteral("a\nb\t\u263A\U0001F600 \u00E9"));
+        QCOMPARE(task.due->date, QStringLiteral("2030-01-16"));
+        QCOMPARE(task.duration->amount, 2);
+
+        const QByteArray good = R"({"id": "1", "project_id": "p", "content": "c"})";
+        QVERIFY(decodeTaskPage(page(good)));
+        QVERIFY(!decodeTaskPage(page(good) + "x"));
+        QVERIFY(!decodeTaskPage(page(good) + "{}"));
+        QVERIFY(!decodeTaskPage(page("{\"id\": \"1\", \"project_id\": \"p\", \"content\": \"tab\there\"}")));
+        QVERIFY(
+            !decodeTaskPage(page("{\"id\": \"1\", \"project_id\": \"p\", \"content\": \"bad \\q escape\"}")));
+        QVERIFY(
+            !decodeTaskPage(page("{\"id\": \"1\", \"project_id\": \"p\", \"content\": \"short \\u12\"}")));
+        QVERIFY(!decodeTaskPage(page("{\"id\": \"1\", \"project_id\": \"p\", \"content\": \"\xC3\"}")));
+        QVERIFY(
+            !decodeTaskPage(page("{\"id\": \"1\", \"project_id\": \"p\", \"content\": \"\xED\xA0\x80\"}")));
+        QVERIFY(!decodeTaskPage(page(R"({"id": "1", "project_id": "p", "content": "c", "n": 01})")));
+        QVERIFY(!decodeTaskPage(page(R"({"id": "1", "project_id": "p", "content": "c", "n": .5})")));
+        QVERIFY(!decodeTaskPage(page(R"({"id": "1", "project_id": "p", "content": "c",})")));
+        QVERIFY(!decodeTaskPage(page(R"({"id": "1", "project_id": "p", "content": "c", "x": [1,]})")));
+        QVERIFY(!decodeTaskPage(page(R"({"id": "1", "project_id": "p", "content": "c", "x": nul})")));
+        QVERIFY(!decodeTaskPage(page(good) + QByteArray(1, '\0')));
+        // Unknown values nested far too deep are refused, not recursed into.
+        const QByteArray deep = QByteArray(100000, '[') + QByteArray(100000, ']');
+        QVERIFY(
+            !decodeTaskPage(page(R"({"id": "1", "project_id": "p", "content": "c", "x": )" + deep + "}")));
+        const QByteArray fine = QByteArray(500, '[') + QByteArray(500, ']');
+        QVERIFY(decodeTaskPage(page(R"({"id": "1", "project_id": "p", "content": "c", "x": )" + fine + "}")));
+    }
+
     void cursorEndsTheListWhenNullAbsentOrEmpty() {
         QVERIFY(!decodeTaskPage(page("", "null")).value->nextCursor);
         QVERIFY(!decodeTaskPage(R"({"results": []})").value->nextCursor);

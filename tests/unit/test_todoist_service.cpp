@@ -494,6 +494,23 @@ private Q_SLOTS:
         QVERIFY(!service->error()->startsWith(QLatin1String("Failed to")));
     }
 
+    // Quitting while requests and a sign-in are under way: the suspended
+    // operations must find the service gone, not touch its remains.
+    void destroyingTheServiceMidRequestIsSafe() {
+        RawServer silent;
+        auto service =
+            makeService(configFor(silent.url(), silent.url().resolved(QUrl("/oauth/access_token"))));
+        service->setAccessToken(QStringLiteral("tok-1"));
+        QCoro::Task<> fetch = service->fetchAll();
+        service->startOAuth();
+        QCoro::Task<bool> signIn = service->handleOAuthCallback(
+            QUrl(QStringLiteral("daybrook://oauth/todoist?code=c&state=") + *service->oauthState()));
+        QTest::qWait(200);
+        QVERIFY(service->isLoading());
+        service.reset();
+        QTest::qWait(200);
+    }
+
     // MARK: Sign-in
 
     void startOAuthOpensTheAuthorizePage() {
