@@ -132,6 +132,13 @@ QUrl endpoint(const QUrl &base, const QString &path) {
     return url;
 }
 
+// When a token that lives `seconds` runs out. A lifetime beyond any real one
+// is capped, so that the instant stays valid.
+QDateTime expiryAfter(qint64 seconds) {
+    constexpr qint64 century = 100LL * 366 * 24 * 3600;
+    return Clock::now().addSecs(std::clamp<qint64>(seconds, 0, century));
+}
+
 void printConsoleLine(const QString &line) {
     std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
     std::fflush(stdout);
@@ -501,7 +508,7 @@ QCoro::Task<bool> TodoistService::refreshAccessToken(QString staleToken) {
             token.value->refreshToken ? token.value->refreshToken : m_refreshToken;
         std::optional<QDateTime> expiresAt;
         if (token.value->expiresIn)
-            expiresAt = Clock::now().addSecs(*token.value->expiresIn);
+            expiresAt = expiryAfter(*token.value->expiresIn);
         assignRefreshState(refresh, expiresAt);
         assignAccessToken(token.value->accessToken);
         ok = true;
@@ -610,7 +617,7 @@ QCoro::Task<bool> TodoistService::exchangeToken(QString code) {
     m_tokenAssigned = true;
     std::optional<QDateTime> expiresAt;
     if (token.value->expiresIn)
-        expiresAt = Clock::now().addSecs(*token.value->expiresIn);
+        expiresAt = expiryAfter(*token.value->expiresIn);
     assignRefreshState(token.value->refreshToken, expiresAt);
     assignAccessToken(token.value->accessToken);
     setError(std::nullopt);

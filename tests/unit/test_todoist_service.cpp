@@ -713,6 +713,22 @@ private Q_SLOTS:
         QCOMPARE(restarted->accessTokenExpiresAt(), frozenNow.addSecs(7200));
     }
 
+    // Legacy apps get ten-year tokens; a lifetime beyond any date must not
+    // turn into an instant that reads as "expired" on every request.
+    void enormousLifetimesDoNotForceRefreshes() {
+        serveSimpleLists();
+        auto service = makeService();
+        QVERIFY(signIn(*service, json({{"access_token", "tok-1"},
+                                       {"token_type", "Bearer"},
+                                       {"expires_in", 9.2e18},
+                                       {"refresh_token", "r-1"}})));
+        QVERIFY(service->accessTokenExpiresAt()->isValid());
+        QVERIFY(*service->accessTokenExpiresAt() > frozenNow.addYears(50));
+        QCoro::waitFor(service->fetchAll());
+        QCOMPARE(server->requestsFor("/oauth/access_token").size(), 1);
+        QCOMPARE(taskIds(*service), QStringList{"t1"});
+    }
+
     void a401RefreshesAndRetriesOnce() {
         serveSimpleLists();
         auto service = makeService();
