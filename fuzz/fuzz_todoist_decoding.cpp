@@ -45,6 +45,17 @@ bool sameProject(const TodoistProject &a, const TodoistProject &b) {
 
 // The scanner and the QJsonDocument reading must agree on every input: both
 // refuse it, or both give the same records.
+void dump(const TodoistTask &task) {
+    std::fprintf(stderr, "task %s | %s | %s | %s\n", task.id.toUtf8().toHex().constData(),
+                 task.content.toUtf8().toHex().constData(), task.projectId.toUtf8().constData(),
+                 task.due ? task.due->date.toUtf8().constData() : "-");
+}
+
+void dump(const TodoistProject &project) {
+    std::fprintf(stderr, "project %s | %s\n", project.id.toUtf8().toHex().constData(),
+                 project.name.toUtf8().toHex().constData());
+}
+
 // The scanner is stricter than QJsonDocument on purpose (Qt takes raw control
 // characters in strings, unknown escapes such as "\0", numbers such as ".5"):
 // it may refuse for syntax what Qt takes, never the other way round. Only
@@ -68,8 +79,14 @@ template <typename Page, typename Same> void compare(const Page &ours, const Pag
         return;
     check(ours.value->nextCursor == theirs.value->nextCursor, "cursor differs");
     check(ours.value->results.size() == theirs.value->results.size(), "result count differs");
-    for (qsizetype i = 0; i < ours.value->results.size(); ++i)
-        check(same(ours.value->results[i], theirs.value->results[i]), "record differs");
+    for (qsizetype i = 0; i < ours.value->results.size(); ++i) {
+        if (!same(ours.value->results[i], theirs.value->results[i])) {
+            std::fprintf(stderr, "record %lld differs\n", static_cast<long long>(i));
+            dump(ours.value->results[i]);
+            dump(theirs.value->results[i]);
+            check(false, "record differs");
+        }
+    }
 }
 
 void checkTasks(const QByteArray &body) {

@@ -147,6 +147,20 @@ bool parseObject(const QByteArray &body, QJsonObject &object, QString &error) {
 
 constexpr int maxNesting = 1024;
 
+// Checked UTF-8 to text. QString::fromUtf8 drops a byte order mark at the start
+// of its input, which would lose a U+FEFF that begins a string (or follows an
+// escape), so those are taken over by hand.
+QString utf8Text(const char *begin, const char *end) {
+    QString text;
+    while (end - begin >= 3 && std::memcmp(begin, "\xEF\xBB\xBF", 3) == 0) {
+        text += QChar(0xFEFF);
+        begin += 3;
+    }
+    if (text.isEmpty())
+        return QString::fromUtf8(begin, end - begin);
+    return text + QString::fromUtf8(begin, end - begin);
+}
+
 struct Span {
     const char *begin = nullptr;
     const char *end = nullptr;
@@ -412,7 +426,7 @@ public:
     // The text of a checked string's contents.
     static QString decodeString(Span raw, bool escaped) {
         if (!escaped)
-            return QString::fromUtf8(raw.begin, raw.end - raw.begin);
+            return utf8Text(raw.begin, raw.end);
         QString out;
         out.reserve(raw.end - raw.begin);
         const char *p = raw.begin;
@@ -421,7 +435,7 @@ public:
             while (p < raw.end && *p != '\\')
                 ++p;
             if (p > run)
-                out += QString::fromUtf8(run, p - run);
+                out += utf8Text(run, p);
             if (p == raw.end)
                 break;
             ++p; // the backslash

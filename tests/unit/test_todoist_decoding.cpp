@@ -169,6 +169,15 @@ private Q_SLOTS:
         QCOMPARE(task.content, QStringLiteral("a\nb\t\u263A\U0001F600 \u00E9"));
         QCOMPARE(task.due->date, QStringLiteral("2030-01-16"));
         QCOMPARE(task.duration->amount, 2);
+        // U+FEFF inside text is a character like any other, also first or
+        // right after an escape.
+        const auto bom = decodeTaskPage(page("{\"id\": \"\xEF\xBB\xBF"
+                                             "1\", \"project_id\": \"p\", "
+                                             "\"content\": \"a\\n\xEF\xBB\xBF\xEF\xBB\xBF"
+                                             "b\"}"));
+        QVERIFY2(bom, qPrintable(bom.error));
+        QCOMPARE(bom.value->results[0].id, QStringLiteral("\uFEFF1"));
+        QCOMPARE(bom.value->results[0].content, QStringLiteral("a\n\uFEFF\uFEFFb"));
 
         const QByteArray good = R"({"id": "1", "project_id": "p", "content": "c"})";
         QVERIFY(decodeTaskPage(page(good)));
