@@ -3,11 +3,16 @@
 #include <QCoroSignal>
 #include <QPointer>
 #include <QTimer>
+#include <chrono>
 #include <qt6keychain/keychain.h>
 
 namespace daybrook {
 
 namespace {
+
+// Longer than D-Bus's own 25-second call time-out, so that a real answer
+// (even an error) always wins.
+constexpr std::chrono::seconds answerTimeout{30};
 
 // Starts the job on the next turn of the event loop, after the caller is
 // already waiting for its finished signal: a job may finish inside start().
@@ -15,9 +20,17 @@ QCoro::Task<SecretStore::Result> runJob(QKeychain::Job *job) {
     job->setAutoDelete(false);
     job->setInsecureFallback(false);
     QTimer::singleShot(0, job, [job] { job->start(); });
-    co_await qCoro(job, &QKeychain::Job::finished);
+    const auto finished = co_await qCoro(job, &QKeychain::Job::finished, answerTimeout);
 
     SecretStore::Result result;
+    if (!finished) {
+        // A service that hangs counts as none; the job cleans up after
+        // itself if it ever ends.
+        job->setAutoDelete(true);
+        result.status = SecretStore::Status::Unavailable;
+        result.message = QStringLiteral("the secret service did not answer");
+        co_return result;
+    }
     switch (job->error()) {
     case QKeychain::NoError:
         result.status = SecretStore::Status::Ok;
