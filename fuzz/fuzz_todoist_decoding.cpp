@@ -66,7 +66,8 @@ bool syntaxRefusal(const QString &error) {
            error.startsWith(QLatin1String("invalid UTF-8"));
 }
 
-template <typename Page, typename Same> void compare(const Page &ours, const Page &theirs, Same same) {
+template <typename Page, typename Same>
+void compare(const QByteArray &body, const Page &ours, const Page &theirs, Same same) {
     if (!ours && theirs && syntaxRefusal(ours.error))
         return;
     if (ours && !theirs && theirs.error.endsWith(QLatin1String("illegal number")))
@@ -76,6 +77,10 @@ template <typename Page, typename Same> void compare(const Page &ours, const Pag
         check(false, "scanner and QJsonDocument disagree on validity");
     }
     if (!ours)
+        return;
+    // QJsonValue::toString() drops a U+FEFF that begins a string; the scanner
+    // keeps it. Texts with that character are compared for validity only.
+    if (body.indexOf("\xEF\xBB\xBF", 1) >= 0)
         return;
     check(ours.value->nextCursor == theirs.value->nextCursor, "cursor differs");
     check(ours.value->results.size() == theirs.value->results.size(), "result count differs");
@@ -92,7 +97,7 @@ template <typename Page, typename Same> void compare(const Page &ours, const Pag
 void checkTasks(const QByteArray &body) {
     const auto page = decodeTaskPage(body);
     check(page.value.has_value() == page.error.isEmpty());
-    compare(page, reference::decodeTaskPage(body), sameTask);
+    compare(body, page, reference::decodeTaskPage(body), sameTask);
     if (!page)
         return;
     if (page.value->nextCursor)
@@ -111,7 +116,7 @@ void checkTasks(const QByteArray &body) {
 void checkProjects(const QByteArray &body) {
     const auto page = decodeProjectPage(body);
     check(page.value.has_value() == page.error.isEmpty());
-    compare(page, reference::decodeProjectPage(body), sameProject);
+    compare(body, page, reference::decodeProjectPage(body), sameProject);
 }
 
 void checkToken(const QByteArray &body) {
