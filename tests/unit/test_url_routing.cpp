@@ -7,7 +7,8 @@ using namespace daybrook;
 class UrlRoutingTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void acceptsOnlyTheExactCallbackAddress_data() {
+    void acceptsOnlyTheExactCallbackAddress_data()
+    {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("accepted");
         QTest::newRow("callback with query") << "daybrook://oauth/todoist?code=abc&state=XYZ" << true;
@@ -22,15 +23,16 @@ private Q_SLOTS:
         QTest::newRow("not a url") << "daybrook:// oauth todoist" << false;
         QTest::newRow("empty") << "" << false;
     }
-    void acceptsOnlyTheExactCallbackAddress() {
+    void acceptsOnlyTheExactCallbackAddress()
+    {
         QFETCH(QString, text);
         QFETCH(bool, accepted);
         QCOMPARE(oauthCallbackUrl(text).has_value(), accepted);
     }
 
-    void keepsTheQueryIntact() {
-        const auto url =
-            oauthCallbackUrl(QStringLiteral("daybrook://oauth/todoist?code=a%2Bb&state=S-1&code=second"));
+    void keepsTheQueryIntact()
+    {
+        const auto url = oauthCallbackUrl(QStringLiteral("daybrook://oauth/todoist?code=a%2Bb&state=S-1&code=second"));
         QVERIFY(url);
         QCOMPARE(url->query(QUrl::FullyEncoded), QStringLiteral("code=a%2Bb&state=S-1&code=second"));
     }
