@@ -181,11 +181,4 @@ ToggleState projectToggleStateOf(const QList<TodoistProject> &projects,
     return enabled == 0 ? ToggleState::None : ToggleState::Some;
 }
 
-int descendantCount(const ProjectNode &node) {
-    int count = 0;
-    for (const ProjectNode &child : node.children)
-        count += 1 + descendantCount(child);
-    return count;
-}
-
 } // namespace daybrook

@@ -31,7 +31,4 @@ QStringList projectDescendantIds(const QList<TodoistProject> &projects, const QS
 ToggleState projectToggleStateOf(const QList<TodoistProject> &projects,
                                  const QSet<QString> &disabledProjectIds, const QString &id);
 
-// The number of nodes below `node`, at any depth.
-int descendantCount(const ProjectNode &node);
-
 } // namespace daybrook
