@@ -1,10 +1,150 @@
 #include "todoist/TodoistService.h"
 
 #include "BuildConfig.h"
+#include "app/Clock.h"
+#include "app/Logging.h"
+#include "app/UserDefaults.h"
+#include "todoist/TodoistDecoding.h"
 
-// Placeholder until the Todoist client lands: a service that is never connected.
+#include <QCoroNetworkReply>
+#include <QCoroSignal>
+#include <QDesktopServices>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrlQuery>
+#include <QUuid>
+#include <algorithm>
+#include <cstdio>
 
 namespace daybrook {
+
+namespace {
+
+const QString accessTokenKey = QStringLiteral("access_token");
+const QString refreshTokenKey = QStringLiteral("refresh_token");
+const QString expiresAtKey = QStringLiteral("expires_at");
+const QString disabledProjectIdsKey = QStringLiteral("disabledProjectIds");
+const QString redirectUri = QStringLiteral("daybrook://oauth/todoist");
+constexpr int pageLimit = 200;
+// A list that never ends (a server handing out cursors forever) is refused
+// rather than followed until memory runs out: 1000 pages are 200,000 items.
+constexpr int maxPages = 1000;
+// An expiring token is renewed this long before it runs out, so that it cannot
+// expire between the check and the server reading it.
+constexpr qint64 refreshMarginSecs = 60;
+constexpr auto tooLargeProperty = "daybrookBodyTooLarge";
+
+// What one HTTP exchange gave: either a complete response (status and body) or
+// a transfer failure with its description.
+struct HttpResult {
+    bool transferFailed = false;
+    QString transferError;
+    bool tooLarge = false;
+    int status = 0;
+    QByteArray body;
+
+    bool isSuccess() const { return !transferFailed && status >= 200 && status < 300; }
+};
+
+// Errors from the network layer (nothing or not all of a response arrived), as
+// opposed to HTTP error statuses, which Qt reports as errors too.
+bool isTransferError(QNetworkReply::NetworkError error) {
+    return error != QNetworkReply::NoError && (error < QNetworkReply::ContentAccessDenied);
+}
+
+QString tooLargeText() {
+    return QStringLiteral("The server's reply is larger than %1 MiB")
+        .arg(TodoistService::maxBodyBytes / (1024 * 1024));
+}
+
+// Sends one request. Redirects are never followed: a request carries the token,
+// and the only hosts that may see it are the configured ones. Bodies above the
+// size limit are refused while they arrive, not after.
+QCoro::Task<HttpResult> send(QNetworkAccessManager *network, QNetworkRequest request, int timeoutMs,
+                             std::optional<QByteArray> postBody) {
+    request.setTransferTimeout(timeoutMs);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    QNetworkReply *reply = postBody ? network->post(request, *postBody) : network->get(request);
+    const auto refuse = [reply] {
+        if (reply->property(tooLargeProperty).toBool())
+            return;
+        reply->setProperty(tooLargeProperty, true);
+        reply->abort();
+    };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, refuse] {
+        bool ok = false;
+        const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&ok);
+        if (ok && length > TodoistService::maxBodyBytes)
+            refuse();
+    });
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [refuse](qint64 received, qint64) {
+        if (received > TodoistService::maxBodyBytes)
+            refuse();
+    });
+
+    co_await reply;
+
+    HttpResult result;
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    result.tooLarge = reply->property(tooLargeProperty).toBool();
+    if (!result.tooLarge && reply->isOpen())
+        result.body = reply->readAll();
+    if (result.body.size() > TodoistService::maxBodyBytes) {
+        result.tooLarge = true;
+        result.body.clear();
+    }
+    if (result.tooLarge) {
+        result.transferFailed = true;
+        result.transferError = tooLargeText();
+    } else if (isTransferError(reply->error()) || !status.isValid()) {
+        result.transferFailed = true;
+        // Nothing but the transfer time-out cancels a request here, and Qt
+        // calls that "Operation canceled".
+        result.transferError = reply->error() == QNetworkReply::OperationCanceledError
+                                   ? QStringLiteral("The request timed out")
+                                   : reply->errorString();
+    }
+    result.status = status.toInt();
+    reply->deleteLater();
+    co_return result;
+}
+
+// An application/x-www-form-urlencoded body. Values are percent-encoded: an
+// authorization code or token with "&", "=" or "+" in it must reach the server
+// intact.
+QByteArray formBody(const QList<std::pair<QString, QString>> &pairs) {
+    QByteArray body;
+    for (const auto &[name, value] : pairs) {
+        if (!body.isEmpty())
+            body += '&';
+        body += QUrl::toPercentEncoding(name) + '=' + QUrl::toPercentEncoding(value);
+    }
+    return body;
+}
+
+QUrl endpoint(const QUrl &base, const QString &path) {
+    QUrl url = base;
+    QString basePath = url.path();
+    while (basePath.endsWith(QLatin1Char('/')))
+        basePath.chop(1);
+    url.setPath(basePath + path);
+    return url;
+}
+
+// When a token that lives `seconds` runs out. A lifetime beyond any real one
+// is capped, so that the instant stays valid.
+QDateTime expiryAfter(qint64 seconds) {
+    constexpr qint64 century = 100LL * 366 * 24 * 3600;
+    return Clock::now().addSecs(std::clamp<qint64>(seconds, 0, century));
+}
+
+void printConsoleLine(const QString &line) {
+    std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
+    std::fflush(stdout);
+}
+
+} // namespace
 
 TodoistConfig TodoistConfig::fromBuild() {
     TodoistConfig config;
@@ -17,51 +157,541 @@ TodoistConfig TodoistConfig::fromBuild() {
 }
 
 TodoistService::TodoistService(TodoistConfig config, QObject *parent)
-    : QObject(parent), m_config(std::move(config)) {}
-TodoistService::~TodoistService() = default;
+    : TodoistService(std::move(config),
+                     std::make_shared<KeychainSecretStore>(QString::fromLatin1(secretServiceName)), parent) {}
+
+TodoistService::TodoistService(TodoistConfig config, std::shared_ptr<SecretStore> secrets, QObject *parent)
+    : QObject(parent), m_config(std::move(config)), m_secrets(std::move(secrets)),
+      m_network(new QNetworkAccessManager(this)),
+      m_urlOpener([](const QUrl &url) { QDesktopServices::openUrl(url); }) {
+    // The stored token arrives later; assigning it then writes it back and
+    // starts the first fetch.
+    loadStoredToken();
+    if (const auto ids = UserDefaults::stringListValue(disabledProjectIdsKey))
+        m_disabledProjectIds = QSet<QString>(ids->cbegin(), ids->cend());
+}
+
+TodoistService::~TodoistService() {
+    // Let every suspended coroutine see that the service is gone before the
+    // network manager aborts their replies and resumes them.
+    m_lifetime.reset();
+    delete m_network;
+    m_network = nullptr;
+}
+
+void TodoistService::setUrlOpener(UrlOpener opener) {
+    m_urlOpener = std::move(opener);
+}
+
+// MARK: Token state and the secret store
 
 void TodoistService::setAccessToken(const std::optional<QString> &token) {
+    ++m_session;
+    m_tokenAssigned = true;
+    assignRefreshState(std::nullopt, std::nullopt);
+    assignAccessToken(token);
+}
+
+void TodoistService::assignAccessToken(const std::optional<QString> &token) {
     m_accessToken = token;
     Q_EMIT accessTokenChanged();
+    // Delete, then write: the store keeps exactly one item for the key.
+    enqueueSecret({SecretOp::Kind::Remove, accessTokenKey, {}, {}});
+    if (token)
+        enqueueSecret({SecretOp::Kind::Write, accessTokenKey, *token, {}});
 }
+
+void TodoistService::assignRefreshState(const std::optional<QString> &refresh,
+                                        const std::optional<QDateTime> &expiresAt) {
+    const bool had = m_refreshToken || m_expiresAt;
+    m_refreshToken = refresh;
+    m_expiresAt = expiresAt;
+    if (!had && !refresh && !expiresAt)
+        return;
+    enqueueSecret({SecretOp::Kind::Remove, refreshTokenKey, {}, {}});
+    if (refresh)
+        enqueueSecret({SecretOp::Kind::Write, refreshTokenKey, *refresh, {}});
+    enqueueSecret({SecretOp::Kind::Remove, expiresAtKey, {}, {}});
+    if (expiresAt)
+        enqueueSecret(
+            {SecretOp::Kind::Write, expiresAtKey, expiresAt->toUTC().toString(Qt::ISODateWithMs), {}});
+}
+
+void TodoistService::loadStoredToken() {
+    struct Loaded {
+        std::optional<QString> token, refresh;
+        std::optional<QDateTime> expiresAt;
+    };
+    auto loaded = std::make_shared<Loaded>();
+    enqueueSecret({SecretOp::Kind::Read, accessTokenKey, {}, [loaded](const SecretStore::Result &result) {
+                       if (result.status == SecretStore::Status::Ok && !result.value.isEmpty())
+                           loaded->token = result.value;
+                   }});
+    enqueueSecret({SecretOp::Kind::Read, refreshTokenKey, {}, [loaded](const SecretStore::Result &result) {
+                       if (result.status == SecretStore::Status::Ok && !result.value.isEmpty())
+                           loaded->refresh = result.value;
+                   }});
+    enqueueSecret({SecretOp::Kind::Read, expiresAtKey, {}, [this, loaded](const SecretStore::Result &result) {
+                       if (result.status == SecretStore::Status::Ok) {
+                           const QDateTime at = QDateTime::fromString(result.value, Qt::ISODateWithMs);
+                           if (at.isValid())
+                               loaded->expiresAt = at.toUTC();
+                       }
+                       finishLoadingToken(loaded->token, loaded->refresh, loaded->expiresAt);
+                   }});
+}
+
+void TodoistService::finishLoadingToken(std::optional<QString> token, std::optional<QString> refresh,
+                                        std::optional<QDateTime> expiresAt) {
+    // A sign-in (or any other assignment) that happened meanwhile is newer than
+    // what was stored.
+    if (!m_tokenAssigned) {
+        if (!token) {
+            refresh.reset();
+            expiresAt.reset();
+        }
+        m_refreshToken = refresh;
+        m_expiresAt = expiresAt;
+        assignAccessToken(token);
+        if (token)
+            fetchAll();
+    }
+    Q_EMIT storedTokenLoaded();
+}
+
+void TodoistService::enqueueSecret(SecretOp op) {
+    m_secretOps.push_back(std::move(op));
+    if (!m_secretsRunning)
+        runSecretOps();
+}
+
+// One operation at a time, in order: a delete must not overtake the write that
+// was asked for after it.
+QCoro::Task<> TodoistService::runSecretOps() {
+    const std::weak_ptr<int> alive = m_lifetime;
+    const std::shared_ptr<SecretStore> store = m_secrets;
+    m_secretsRunning = true;
+    while (!m_secretOps.empty()) {
+        SecretOp op = std::move(m_secretOps.front());
+        m_secretOps.pop_front();
+        SecretStore::Result result;
+        if (!store) {
+            result.status = SecretStore::Status::Unavailable;
+            result.message = QStringLiteral("no secret store");
+        } else if (op.kind == SecretOp::Kind::Read) {
+            result = co_await store->read(op.key);
+        } else if (op.kind == SecretOp::Kind::Write) {
+            result = co_await store->write(op.key, op.value);
+        } else {
+            result = co_await store->remove(op.key);
+        }
+        if (alive.expired())
+            co_return;
+        if (result.status == SecretStore::Status::Unavailable)
+            reportSecretStoreUnavailable(result.message);
+        if (op.done)
+            op.done(result);
+    }
+    m_secretsRunning = false;
+    Q_EMIT secretOperationsFinished();
+}
+
+void TodoistService::reportSecretStoreUnavailable(const QString &message) {
+    if (m_reportedSecretStore)
+        return;
+    m_reportedSecretStore = true;
+    printConsoleLine(QStringLiteral("Todoist: no secret store available (%1); a sign-in is kept in memory "
+                                    "until Daybrook quits")
+                         .arg(message));
+}
+
+// MARK: Observed state
+
+void TodoistService::setError(const std::optional<QString> &error) {
+    m_error = error;
+    Q_EMIT errorChanged();
+}
+
+void TodoistService::setLoading(bool loading) {
+    m_loadingCount += loading ? 1 : -1;
+    Q_EMIT isLoadingChanged();
+}
+
+// MARK: Fetching
 
 QCoro::Task<> TodoistService::fetchAll() {
-    co_return;
+    if (!m_accessToken)
+        co_return;
+    const std::weak_ptr<int> alive = m_lifetime;
+    const quint64 session = m_session;
+    setLoading(true);
+
+    // Both tasks start at once and run concurrently.
+    QCoro::Task<QList<TodoistProject>> projectsTask = fetchProjects(session);
+    QCoro::Task<QList<TodoistTask>> tasksTask = fetchTasks(session);
+    QList<TodoistProject> projects = co_await projectsTask;
+    QList<TodoistTask> tasks = co_await tasksTask;
+    if (alive.expired())
+        co_return;
+
+    // After a sign-out or a new sign-in these lists belong to nobody.
+    if (session == m_session) {
+        m_projects = std::move(projects);
+        Q_EMIT projectsChanged();
+        m_tasks = std::move(tasks);
+        Q_EMIT tasksChanged();
+        writeDebugListing();
+    }
+    setLoading(false);
 }
 
-void TodoistService::startOAuth() {}
+QCoro::Task<QList<TodoistProject>> TodoistService::fetchProjects(quint64 session) {
+    const std::weak_ptr<int> alive = m_lifetime;
+    QList<TodoistProject> projects;
+    QSet<QString> seen;
+    const bool ok = co_await fetchPages(QStringLiteral("/api/v1/projects"), [&](const QByteArray &body) {
+        auto page = decodeProjectPage(body);
+        if (!page) {
+            qCDebug(lcTodoist).noquote() << "projects: cannot decode a page:" << page.error;
+            return PageOutcome{};
+        }
+        for (TodoistProject &project : page.value->results) {
+            if (!seen.contains(project.id)) {
+                seen.insert(project.id);
+                projects.append(std::move(project));
+            }
+        }
+        return PageOutcome{true, page.value->nextCursor};
+    });
+    if (alive.expired())
+        co_return {};
+    if (!ok) {
+        if (session == m_session)
+            setError(QStringLiteral("Failed to fetch projects"));
+        co_return {};
+    }
+    co_return projects;
+}
 
-QCoro::Task<bool> TodoistService::handleOAuthCallback(QUrl url) {
-    Q_UNUSED(url);
+QCoro::Task<QList<TodoistTask>> TodoistService::fetchTasks(quint64 session) {
+    const std::weak_ptr<int> alive = m_lifetime;
+    QList<TodoistTask> tasks;
+    QSet<QString> seen;
+    const bool ok = co_await fetchPages(QStringLiteral("/api/v1/tasks"), [&](const QByteArray &body) {
+        auto page = decodeTaskPage(body);
+        if (!page) {
+            qCDebug(lcTodoist).noquote() << "tasks: cannot decode a page:" << page.error;
+            return PageOutcome{};
+        }
+        for (TodoistTask &task : page.value->results) {
+            if (!seen.contains(task.id)) {
+                seen.insert(task.id);
+                tasks.append(std::move(task));
+            }
+        }
+        return PageOutcome{true, page.value->nextCursor};
+    });
+    if (alive.expired())
+        co_return {};
+    if (!ok) {
+        if (session == m_session)
+            setError(QStringLiteral("Failed to fetch tasks"));
+        co_return {};
+    }
+    co_return tasks;
+}
+
+// Follows one list through all its pages. Every page carries the current token;
+// a 401 gets one refresh of an expiring token and one retry of that page.
+QCoro::Task<bool> TodoistService::fetchPages(QString path, PageConsumer consume) {
+    const std::weak_ptr<int> alive = m_lifetime;
+    std::optional<QString> cursor;
+    QSet<QString> cursorsSeen;
+    for (int page = 0; page < maxPages; ++page) {
+        bool retried = false;
+        HttpResult result;
+        for (;;) {
+            if (!co_await ensureFreshToken() || alive.expired() || !m_accessToken)
+                co_return false;
+            const QString token = *m_accessToken;
+            QUrl url = endpoint(m_config.apiBaseUrl, path);
+            QString query = QStringLiteral("limit=%1").arg(pageLimit);
+            if (cursor)
+                query += QStringLiteral("&cursor=") + QString::fromLatin1(QUrl::toPercentEncoding(*cursor));
+            url.setQuery(query, QUrl::StrictMode);
+            QNetworkRequest request(url);
+            request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+            qCDebug(lcTodoist).noquote() << "GET" << url.path() << "page" << page + 1;
+            result = co_await send(m_network, request, m_config.timeoutMs, std::nullopt);
+            if (alive.expired())
+                co_return false;
+            if (!result.transferFailed && result.status == 401 && !retried && m_refreshToken) {
+                retried = true;
+                if (!co_await refreshAccessToken(token) || alive.expired())
+                    co_return false;
+                continue;
+            }
+            break;
+        }
+        if (!result.isSuccess()) {
+            qCDebug(lcTodoist).noquote()
+                << path << "failed:"
+                << (result.transferFailed ? result.transferError
+                                          : QStringLiteral("HTTP %1").arg(result.status));
+            co_return false;
+        }
+        const PageOutcome outcome = consume(result.body);
+        if (!outcome.ok)
+            co_return false;
+        if (!outcome.nextCursor)
+            co_return true;
+        if (cursorsSeen.contains(*outcome.nextCursor)) {
+            qCDebug(lcTodoist).noquote() << path << "failed: the server repeated a cursor";
+            co_return false;
+        }
+        cursorsSeen.insert(*outcome.nextCursor);
+        cursor = outcome.nextCursor;
+    }
+    qCDebug(lcTodoist).noquote() << path << "failed: more than" << maxPages << "pages";
     co_return false;
 }
 
-void TodoistService::disconnect() {}
-QList<TodoistTask> TodoistService::tasksDueToday() const {
-    return {};
+QCoro::Task<bool> TodoistService::ensureFreshToken() {
+    if (!m_accessToken || !m_expiresAt || !m_refreshToken)
+        co_return true;
+    if (Clock::now().secsTo(*m_expiresAt) > refreshMarginSecs)
+        co_return true;
+    co_return co_await refreshAccessToken(*m_accessToken);
 }
-int TodoistService::tasksWithDueTimeCount() const {
-    return 0;
-}
-QString TodoistService::todayString() const {
-    return {};
-}
-TimeEntryList TodoistService::toTimeEntries() const {
-    return {};
-}
-QList<ProjectNode> TodoistService::projectTree() const {
-    return {};
-}
-QStringList TodoistService::descendantProjectIds(const QString &) const {
-    return {};
-}
-ToggleState TodoistService::projectToggleState(const QString &) const {
-    return ToggleState::All;
-}
-void TodoistService::setProjectEnabled(const QString &, bool) {}
 
-Color todoistColor(const QString &) {
-    return standardBlue();
+// One refresh at a time: refresh tokens rotate, and sending a spent one again
+// can revoke the app's access. Requests that find a refresh under way wait for
+// it and then use the token it brought.
+QCoro::Task<bool> TodoistService::refreshAccessToken(QString staleToken) {
+    const std::weak_ptr<int> alive = m_lifetime;
+    if (m_refreshing) {
+        const bool ok = co_await qCoro(this, &TodoistService::tokenRefreshFinished);
+        co_return ok && !alive.expired() && m_accessToken.has_value();
+    }
+    if (m_accessToken && *m_accessToken != staleToken)
+        co_return true; // someone else renewed it meanwhile
+    if (!m_refreshToken)
+        co_return false;
+
+    m_refreshing = true;
+    const quint64 session = m_session;
+    QNetworkRequest request(m_config.tokenUrl);
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QByteArrayLiteral("application/x-www-form-urlencoded"));
+    const QByteArray body = formBody({{QStringLiteral("grant_type"), QStringLiteral("refresh_token")},
+                                      {QStringLiteral("refresh_token"), *m_refreshToken},
+                                      {QStringLiteral("client_id"), m_config.clientId},
+                                      {QStringLiteral("client_secret"), m_config.clientSecret}});
+    qCDebug(lcTodoist).noquote() << "refreshing the access token";
+    const HttpResult result = co_await send(m_network, request, m_config.timeoutMs, body);
+    if (alive.expired())
+        co_return false;
+
+    bool ok = false;
+    if (session != m_session) {
+        // Signed out or in again meanwhile: this answer is for nobody.
+    } else if (!result.isSuccess() || result.status != 200) {
+        qCDebug(lcTodoist).noquote() << "token refresh failed:"
+                                     << (result.transferFailed
+                                             ? result.transferError
+                                             : QStringLiteral("HTTP %1").arg(result.status));
+    } else if (const auto token = decodeTokenResponse(result.body); !token) {
+        qCDebug(lcTodoist).noquote() << "token refresh failed:" << token.error;
+    } else {
+        // A retried refresh gets no new refresh token; the one we have stays valid.
+        const std::optional<QString> refresh =
+            token.value->refreshToken ? token.value->refreshToken : m_refreshToken;
+        std::optional<QDateTime> expiresAt;
+        if (token.value->expiresIn)
+            expiresAt = expiryAfter(*token.value->expiresIn);
+        assignRefreshState(refresh, expiresAt);
+        assignAccessToken(token.value->accessToken);
+        ok = true;
+    }
+    m_refreshing = false;
+    Q_EMIT tokenRefreshFinished(ok);
+    co_return ok;
+}
+
+void TodoistService::writeDebugListing() const {
+    if (!lcTodoist().isDebugEnabled())
+        return;
+    const QList<TodoistTask> today = tasksDueToday();
+    qCDebug(lcTodoist).noquote() << QStringLiteral("=== Todoist Debug: %1 tasks due today (%2) ===")
+                                        .arg(today.size())
+                                        .arg(todayString());
+    for (const TodoistTask &task : today) {
+        const QString time = task.due->datetime ? QStringLiteral("datetime: ") + *task.due->datetime
+                                                : QStringLiteral("no specific time");
+        const QString duration =
+            task.duration ? QStringLiteral("%1 %2").arg(task.duration->amount).arg(task.duration->unit)
+                          : QStringLiteral("no duration");
+        qCDebug(lcTodoist).noquote() << "  - " + task.content + " | " + time + " | " + duration;
+    }
+    qCDebug(lcTodoist).noquote() << "=== End Todoist Debug ===";
+}
+
+// MARK: Sign-in
+
+void TodoistService::startOAuth() {
+    m_oauthState = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    Q_EMIT oauthStateChanged();
+
+    QUrl url = m_config.authorizeUrl;
+    if (!url.isValid())
+        return;
+    // Encoded by hand: QUrlQuery would leave "+" and "%" in a value as they are.
+    const auto item = [](const char *name, const QString &value) {
+        return QString::fromLatin1(name) + QLatin1Char('=') +
+               QString::fromLatin1(QUrl::toPercentEncoding(value, QByteArrayLiteral(":")));
+    };
+    url.setQuery(item("client_id", m_config.clientId) + QLatin1Char('&') +
+                     item("scope", QStringLiteral("data:read")) + QLatin1Char('&') +
+                     item("state", *m_oauthState),
+                 QUrl::StrictMode);
+    if (m_urlOpener)
+        m_urlOpener(url);
+}
+
+QCoro::Task<bool> TodoistService::handleOAuthCallback(QUrl url) {
+    const auto fail = [this] {
+        setError(QStringLiteral("Invalid OAuth callback"));
+        return false;
+    };
+    if (!url.isValid())
+        co_return fail();
+    // The first item of each name counts; an item without a value is as good
+    // as none. An error redirect (?error=access_denied) has no code.
+    std::optional<QString> code;
+    std::optional<QString> state;
+    const QUrlQuery query(url);
+    for (const auto &[name, value] : query.queryItems(QUrl::FullyDecoded)) {
+        if (name == QLatin1String("code") && !code)
+            code = value;
+        else if (name == QLatin1String("state") && !state)
+            state = value;
+    }
+    if (!code || code->isEmpty() || !state || state->isEmpty())
+        co_return fail();
+    if (!m_oauthState || *m_oauthState != *state)
+        co_return fail();
+    m_oauthState.reset();
+    Q_EMIT oauthStateChanged();
+    co_return co_await exchangeToken(*code);
+}
+
+QCoro::Task<bool> TodoistService::exchangeToken(QString code) {
+    const std::weak_ptr<int> alive = m_lifetime;
+    QNetworkRequest request(m_config.tokenUrl);
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QByteArrayLiteral("application/x-www-form-urlencoded"));
+    const QByteArray body = formBody({{QStringLiteral("client_id"), m_config.clientId},
+                                      {QStringLiteral("client_secret"), m_config.clientSecret},
+                                      {QStringLiteral("code"), code},
+                                      {QStringLiteral("redirect_uri"), redirectUri}});
+    const HttpResult result = co_await send(m_network, request, m_config.timeoutMs, body);
+    if (alive.expired())
+        co_return false;
+    if (result.transferFailed) {
+        setError(result.transferError);
+        co_return false;
+    }
+    if (result.status != 200) {
+        qCDebug(lcTodoist).noquote() << "token exchange answered HTTP" << result.status;
+        setError(QStringLiteral("Failed to exchange token"));
+        co_return false;
+    }
+    const auto token = decodeTokenResponse(result.body);
+    if (!token) {
+        setError(QStringLiteral("The token response could not be read: %1").arg(token.error));
+        co_return false;
+    }
+
+    // A new account: whatever was in flight for the old one is void.
+    ++m_session;
+    m_tokenAssigned = true;
+    std::optional<QDateTime> expiresAt;
+    if (token.value->expiresIn)
+        expiresAt = expiryAfter(*token.value->expiresIn);
+    assignRefreshState(token.value->refreshToken, expiresAt);
+    assignAccessToken(token.value->accessToken);
+    setError(std::nullopt);
+    co_await fetchAll();
+    co_return true;
+}
+
+void TodoistService::disconnect() {
+    ++m_session;
+    m_tokenAssigned = true;
+    assignRefreshState(std::nullopt, std::nullopt);
+    assignAccessToken(std::nullopt);
+    m_tasks.clear();
+    Q_EMIT tasksChanged();
+    m_projects.clear();
+    Q_EMIT projectsChanged();
+    setError(std::nullopt);
+    m_disabledProjectIds.clear();
+    Q_EMIT disabledProjectIdsChanged();
+    UserDefaults::remove(disabledProjectIdsKey);
+}
+
+// MARK: Derived views
+
+QList<TodoistTask> TodoistService::tasksDueToday() const {
+    const QString today = todayString();
+    QList<TodoistTask> result;
+    for (const TodoistTask &task : m_tasks) {
+        if (task.due && task.due->date == today)
+            result.append(task);
+    }
+    return result;
+}
+
+int TodoistService::tasksWithDueTimeCount() const {
+    return int(std::count_if(m_tasks.cbegin(), m_tasks.cend(),
+                             [](const TodoistTask &task) { return task.due && task.due->datetime; }));
+}
+
+QString TodoistService::todayString() const {
+    return Clock::now().toLocalTime().date().toString(Qt::ISODate);
+}
+
+TimeEntryList TodoistService::toTimeEntries() const {
+    return todoistTimeEntries(m_tasks, m_projects, m_disabledProjectIds, todayString());
+}
+
+// MARK: Project filter
+
+QList<ProjectNode> TodoistService::projectTree() const {
+    return buildProjectTree(m_projects);
+}
+
+QStringList TodoistService::descendantProjectIds(const QString &id) const {
+    return projectDescendantIds(m_projects, id);
+}
+
+ToggleState TodoistService::projectToggleState(const QString &id) const {
+    return projectToggleStateOf(m_projects, m_disabledProjectIds, id);
+}
+
+void TodoistService::setProjectEnabled(const QString &id, bool enabled) {
+    QStringList members = descendantProjectIds(id);
+    members.prepend(id);
+    for (const QString &member : std::as_const(members)) {
+        if (enabled)
+            m_disabledProjectIds.remove(member);
+        else
+            m_disabledProjectIds.insert(member);
+        Q_EMIT disabledProjectIdsChanged();
+    }
+    QStringList stored(m_disabledProjectIds.cbegin(), m_disabledProjectIds.cend());
+    stored.sort();
+    UserDefaults::setValue(disabledProjectIdsKey, stored);
 }
 
 } // namespace daybrook

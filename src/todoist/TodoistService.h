@@ -1,13 +1,21 @@
 #pragma once
 
 #include "data/TimeEntry.h"
+#include "platform/SecretStore.h"
+#include "todoist/TodoistEntries.h"
 #include "todoist/TodoistModels.h"
 
 #include <QCoroTask>
+#include <QDateTime>
 #include <QObject>
 #include <QSet>
 #include <QUrl>
+#include <deque>
+#include <functional>
+#include <memory>
 #include <optional>
+
+class QNetworkAccessManager;
 
 namespace daybrook {
 
@@ -18,7 +26,7 @@ struct TodoistConfig {
     QUrl tokenUrl;     // e.g. https://api.todoist.com/oauth/access_token
     QString clientId;
     QString clientSecret;
-    int timeoutMs = 60000;
+    int timeoutMs = 60000; // a request fails after this long without any data moving
 
     // The values fixed at configure time.
     static TodoistConfig fromBuild();
@@ -29,10 +37,17 @@ struct TodoistConfig {
 class TodoistService : public QObject {
     Q_OBJECT
 public:
+    // The secret store holds "access_token" and, for expiring tokens,
+    // "refresh_token" and "expires_at". Without one, the desktop's Secret
+    // Service under "com.daybrook.todoist" is used.
     explicit TodoistService(TodoistConfig config = TodoistConfig::fromBuild(), QObject *parent = nullptr);
+    TodoistService(TodoistConfig config, std::shared_ptr<SecretStore> secrets, QObject *parent = nullptr);
     ~TodoistService() override;
 
-    bool isLoading() const { return m_isLoading; }
+    static constexpr auto secretServiceName = "com.daybrook.todoist";
+    static constexpr qint64 maxBodyBytes = 16 * 1024 * 1024;
+
+    bool isLoading() const { return m_loadingCount > 0; }
     const QList<TodoistTask> &tasks() const { return m_tasks; }
     const QList<TodoistProject> &projects() const { return m_projects; }
     const std::optional<QString> &error() const { return m_error; }
@@ -41,12 +56,23 @@ public:
     const std::optional<QString> &oauthState() const { return m_oauthState; }
     bool isConnected() const { return m_accessToken.has_value(); }
 
+    // Expiring tokens: the token that gets a new access token, and when the
+    // current one runs out (absent: it never does).
+    const std::optional<QString> &refreshToken() const { return m_refreshToken; }
+    const std::optional<QDateTime> &accessTokenExpiresAt() const { return m_expiresAt; }
+
+    // A token set from outside stands alone: it never expires and has no
+    // refresh token.
     void setAccessToken(const std::optional<QString> &token);
 
     QCoro::Task<> fetchAll();
     void startOAuth();
     QCoro::Task<bool> handleOAuthCallback(QUrl url);
     void disconnect();
+
+    // How startOAuth shows the sign-in page; the browser by default.
+    using UrlOpener = std::function<void(const QUrl &)>;
+    void setUrlOpener(UrlOpener opener);
 
     QList<TodoistTask> tasksDueToday() const;
     int tasksWithDueTimeCount() const;
@@ -59,6 +85,10 @@ public:
     ToggleState projectToggleState(const QString &id) const;
     void setProjectEnabled(const QString &id, bool enabled);
 
+    // True while reads or writes of the secret store are outstanding (the
+    // stored token at start, the write-back of every new token).
+    bool hasPendingSecretOperations() const { return m_secretsRunning || !m_secretOps.empty(); }
+
 Q_SIGNALS:
     void isLoadingChanged();
     void tasksChanged();
@@ -67,19 +97,71 @@ Q_SIGNALS:
     void disabledProjectIdsChanged();
     void accessTokenChanged();
     void oauthStateChanged();
+    // The stored token has been looked up at start (whether or not one was found).
+    void storedTokenLoaded();
+    void secretOperationsFinished();
+    // Internal: a token refresh ended; every request that waited for it resumes.
+    void tokenRefreshFinished(bool ok);
 
 private:
+    struct SecretOp {
+        enum class Kind { Read, Write, Remove } kind;
+        QString key;
+        QString value;
+        std::function<void(const SecretStore::Result &)> done;
+    };
+    struct PageOutcome {
+        bool ok = false;
+        std::optional<QString> nextCursor;
+    };
+    using PageConsumer = std::function<PageOutcome(const QByteArray &body)>;
+
+    void loadStoredToken();
+    void finishLoadingToken(std::optional<QString> token, std::optional<QString> refresh,
+                            std::optional<QDateTime> expiresAt);
+    void assignAccessToken(const std::optional<QString> &token);
+    void assignRefreshState(const std::optional<QString> &refresh, const std::optional<QDateTime> &expiresAt);
+    void enqueueSecret(SecretOp op);
+    QCoro::Task<> runSecretOps();
+    void reportSecretStoreUnavailable(const QString &message);
+
+    void setError(const std::optional<QString> &error);
+    void setLoading(bool loading);
+
+    QCoro::Task<QList<TodoistProject>> fetchProjects(quint64 session);
+    QCoro::Task<QList<TodoistTask>> fetchTasks(quint64 session);
+    QCoro::Task<bool> fetchPages(QString path, PageConsumer consume);
+    QCoro::Task<bool> exchangeToken(QString code);
+    QCoro::Task<bool> ensureFreshToken();
+    QCoro::Task<bool> refreshAccessToken(QString staleToken);
+    void writeDebugListing() const;
+
     TodoistConfig m_config;
-    bool m_isLoading = false;
+    std::shared_ptr<SecretStore> m_secrets;
+    QNetworkAccessManager *m_network = nullptr;
+    UrlOpener m_urlOpener;
+    // Coroutines hold a weak reference and stop when the service is gone.
+    std::shared_ptr<int> m_lifetime = std::make_shared<int>(0);
+
+    int m_loadingCount = 0;
     QList<TodoistTask> m_tasks;
     QList<TodoistProject> m_projects;
     std::optional<QString> m_error;
     QSet<QString> m_disabledProjectIds;
     std::optional<QString> m_accessToken;
     std::optional<QString> m_oauthState;
-};
+    std::optional<QString> m_refreshToken;
+    std::optional<QDateTime> m_expiresAt;
 
-// Todoist's colour names to colours; an unknown name gives the standard blue.
-Color todoistColor(const QString &name);
+    // Changes on every sign-in and sign-out: results of requests made for an
+    // earlier session are dropped.
+    quint64 m_session = 0;
+    bool m_tokenAssigned = false; // a token was assigned before the stored one arrived
+    bool m_refreshing = false;
+
+    std::deque<SecretOp> m_secretOps;
+    bool m_secretsRunning = false;
+    bool m_reportedSecretStore = false;
+};
 
 } // namespace daybrook
