@@ -1,0 +1,452 @@
+// The settings widgets driven by clicks against the real services: Todoist
+// played by an HTTP server on 127.0.0.1, the location by a replayed NMEA log.
+#include "app/AppState.h"
+#include "app/Clock.h"
+#include "app/UserDefaults.h"
+#include "data/DataSource.h"
+#include "data/SunIntegrationRow.h"
+#include "data/SunService.h"
+#include "settings/IntegrationsSettingsView.h"
+#include "settings/SettingsView.h"
+#include "settings/TriStateCheckbox.h"
+#include "support/TestEnvironment.h"
+#include "todoist/TodoistService.h"
+#include "todoist/TodoistSettingsViews.h"
+
+#include <QApplication>
+#include <QCoroTimer>
+#include <QFile>
+#include <QHttpServer>
+#include <QHttpServerResponse>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLayout>
+#include <QNmeaPositionInfoSource>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrlQuery>
+#include <cmath>
+
+using namespace daybrook;
+using namespace std::chrono_literals;
+
+namespace {
+
+// ---- widgets ----
+
+void click(QWidget *widget) {
+    QVERIFY(widget);
+    // Rows rebuilt a moment ago are laid out on the next turn of the loop.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QVERIFY(widget->isVisible());
+    QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center());
+}
+
+QWidget *projectRow(QWidget *pane, const QString &id) {
+    return pane->findChild<QWidget *>(QStringLiteral("project:") + id);
+}
+
+TriStateCheckbox *projectCheckbox(QWidget *pane, const QString &id) {
+    QWidget *row = projectRow(pane, id);
+    return row ? row->findChild<TriStateCheckbox *>() : nullptr;
+}
+
+QAbstractButton *chevron(QWidget *pane, const QString &id) {
+    QWidget *row = projectRow(pane, id);
+    return row ? row->findChild<QAbstractButton *>(QStringLiteral("chevron")) : nullptr;
+}
+
+ToggleState shownState(QWidget *pane, const QString &id) {
+    TriStateCheckbox *box = projectCheckbox(pane, id);
+    return box ? box->state() : ToggleState(-1);
+}
+
+QString labelText(QWidget *root, const QString &name) {
+    auto *label = root->findChild<QLabel *>(name);
+    return label ? label->text() : QStringLiteral("<no %1>").arg(name);
+}
+
+QSet<QString> ids(std::initializer_list<const char *> list) {
+    QSet<QString> result;
+    for (const char *id : list)
+        result.insert(QString::fromLatin1(id));
+    return result;
+}
+
+// What the next start of the program would read back.
+QSet<QString> storedDisabledIds() {
+    UserDefaults::reload();
+    const std::optional<QStringList> stored =
+        UserDefaults::stringListValue(QStringLiteral("disabledProjectIds"));
+    if (!stored)
+        return {QStringLiteral("<absent>")};
+    return QSet<QString>(stored->cbegin(), stored->cend());
+}
+
+// ---- Todoist on 127.0.0.1 ----
+
+// Answers on a later turn of the event loop, as a real secret service does.
+class MemorySecretStore : public SecretStore {
+public:
+    QMap<QString, QString> items;
+
+    QCoro::Task<Result> read(QString key) override {
+        co_await QCoro::sleepFor(1ms);
+        if (!items.contains(key))
+            co_return Result{Status::NotFound, {}, {}};
+        co_return Result{Status::Ok, items.value(key), {}};
+    }
+    QCoro::Task<Result> write(QString key, QString value) override {
+        co_await QCoro::sleepFor(1ms);
+        items.insert(key, value);
+        co_return Result{};
+    }
+    QCoro::Task<Result> remove(QString key) override {
+        co_await QCoro::sleepFor(1ms);
+        items.remove(key);
+        co_return Result{};
+    }
+};
+
+QByteArray page(const QJsonArray &results, const QJsonValue &cursor = {}) {
+    return QJsonDocument(QJsonObject{{"results", results}, {"next_cursor", cursor}})
+        .toJson(QJsonDocument::Compact);
+}
+
+QJsonObject projectJson(const QString &id, const QString &name, const QJsonValue &parent, int order) {
+    return {{"id", id},
+            {"name", name},
+            {"color", "berry_red"},
+            {"parent_id", parent},
+            {"child_order", order},
+            {"view_style", "list"}};
+}
+
+QJsonObject taskJson(const QString &id, const QString &project, const QString &due = {}) {
+    QJsonObject task{{"id", id},       {"project_id", project}, {"content", QStringLiteral("Task ") + id},
+                     {"duration", {}}, {"child_order", 1},      {"labels", QJsonArray{}}};
+    task.insert("due", due.isEmpty() ? QJsonValue() : QJsonObject{{"date", due}, {"timezone", {}}});
+    return task;
+}
+
+// Both lists in two pages each; only "tok-1" is let in.
+class FakeTodoist {
+public:
+    FakeTodoist() {
+        // Work > Clients > Acme, Work > Admin, and Home on its own.
+        pages["projects"][""] = page({projectJson("w", "Work", {}, 1), projectJson("w1", "Clients", "w", 1)},
+                                     QStringLiteral("projects-2"));
+        pages["projects"]["projects-2"] =
+            page({projectJson("w1a", "Acme", "w1", 1), projectJson("w2", "Admin", "w", 2),
+                  projectJson("h", "Home", {}, 2)});
+        // On 2030-01-15: one timed task today, one all-day task today, two timed later.
+        pages["tasks"][""] = page({taskJson("t1", "w1a", "2030-01-15T09:30:00"),
+                                   taskJson("t2", "h", "2030-01-15"), taskJson("t3", "w2")},
+                                  QStringLiteral("tasks-2"));
+        pages["tasks"]["tasks-2"] =
+            page({taskJson("t4", "w", "2030-01-16T08:00:00"), taskJson("t5", "h", "2030-01-20T10:00:00Z")});
+        for (const char *name : {"projects", "tasks"}) {
+            m_server.route(QStringLiteral("/api/v1/") + QLatin1String(name),
+                           [this, name](const QHttpServerRequest &request) {
+                               return list(QLatin1String(name), request);
+                           });
+        }
+        port = m_server.listen(QHostAddress::LocalHost);
+    }
+
+    TodoistConfig config() const {
+        const QString base = QStringLiteral("http://127.0.0.1:%1").arg(port);
+        TodoistConfig config;
+        config.apiBaseUrl = QUrl(base);
+        config.authorizeUrl = QUrl(base + QStringLiteral("/oauth/authorize"));
+        config.tokenUrl = QUrl(base + QStringLiteral("/oauth/access_token"));
+        config.clientId = QStringLiteral("client-id");
+        config.clientSecret = QStringLiteral("client-secret");
+        config.timeoutMs = 5000;
+        return config;
+    }
+
+    quint16 port = 0;
+    int requests = 0;
+    QHash<QString, QHash<QString, QByteArray>> pages; // list -> cursor -> body
+
+private:
+    QHttpServerResponse list(const QString &name, const QHttpServerRequest &request) {
+        ++requests;
+        if (request.value("Authorization") != "Bearer tok-1")
+            return QHttpServerResponse("application/json", R"({"error":"Unauthorized"})",
+                                       QHttpServerResponder::StatusCode::Unauthorized);
+        const QString cursor = request.query().queryItemValue(QStringLiteral("cursor"));
+        if (!pages.value(name).contains(cursor))
+            return QHttpServerResponse("application/json", R"({"error":"Invalid cursor"})",
+                                       QHttpServerResponder::StatusCode::BadRequest);
+        return QHttpServerResponse("application/json", pages.value(name).value(cursor));
+    }
+
+    QHttpServer m_server;
+};
+
+const QDateTime taskDay(QDate(2030, 1, 15), QTime(10, 0), Qt::UTC);
+
+// ---- a position from a replayed receiver log ----
+
+QByteArray sentence(const QByteArray &body) {
+    quint8 sum = 0;
+    for (const char c : body)
+        sum ^= static_cast<quint8>(c);
+    return '$' + body + '*' + QByteArray::number(sum, 16).toUpper().rightJustified(2, '0') + "\r\n";
+}
+
+QByteArray angle(double degrees, int degreeDigits) {
+    const double magnitude = std::abs(degrees);
+    const int whole = static_cast<int>(magnitude);
+    return QByteArray::number(whole).rightJustified(degreeDigits, '0') +
+           QByteArray::number((magnitude - whole) * 60.0, 'f', 4).rightJustified(7, '0');
+}
+
+// A receiver standing still at one place, one fix every fifth of a second.
+QByteArray track(double latitude, double longitude, int fixes) {
+    QByteArray text;
+    for (int i = 0; i < fixes; ++i) {
+        const QByteArray stamp =
+            QTime(12, 0).addMSecs(200 * i).toString(QStringLiteral("HHmmss.zzz")).left(9).toLatin1();
+        const QByteArray lat = angle(latitude, 2) + (latitude < 0 ? ",S" : ",N");
+        const QByteArray lon = angle(longitude, 3) + (longitude < 0 ? ",W" : ",E");
+        text += sentence("GPRMC," + stamp + ",A," + lat + ',' + lon + ",0.0,0.0,210626,,,A");
+        text += sentence("GPGGA," + stamp + ',' + lat + ',' + lon + ",1,08,0.9,34.0,M,0.0,M,,");
+    }
+    return text;
+}
+
+const QDate solstice(2026, 6, 21);
+
+} // namespace
+
+class SettingsWithServicesTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<FakeTodoist> m_server;
+
+    std::unique_ptr<TodoistService> makeTodoist() {
+        auto service =
+            std::make_unique<TodoistService>(m_server->config(), std::make_shared<MemorySecretStore>());
+        service->setUrlOpener([](const QUrl &) {});
+        QSignalSpy loaded(service.get(), &TodoistService::storedTokenLoaded);
+        if (!loaded.wait(5000))
+            qFatal("the stored token was never looked up");
+        return service;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        // Nothing may reach a location service of this machine (GeoClue is on the system bus).
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS",
+                QByteArray("unix:path=" + QFile::encodeName(m_dir.filePath("no-bus"))));
+    }
+
+    void init() {
+        test::resetUserDefaults();
+        test::setTimeZone("Europe/Berlin");
+        Clock::freezeAt(taskDay);
+        m_server = std::make_unique<FakeTodoist>();
+        QVERIFY(m_server->port != 0);
+    }
+
+    void cleanup() {
+        Clock::reset();
+        m_server.reset();
+    }
+
+    void projectTreeClicksReachTheService() {
+        std::unique_ptr<TodoistService> service = makeTodoist();
+        service->setAccessToken(QStringLiteral("tok-1"));
+        TodoistSettingsView pane(service.get());
+        pane.resize(600, 700);
+        pane.show();
+        QVERIFY(!pane.findChild<QWidget *>(QStringLiteral("projectsSection"))->isVisible());
+
+        click(pane.findChild<QPushButton *>(QStringLiteral("refreshButton")));
+        QTRY_VERIFY(!service->isLoading() && service->projects().size() == 5);
+        QCOMPARE(service->tasks().size(), 5);
+        QVERIFY(!service->error());
+        QVERIFY(pane.findChild<QWidget *>(QStringLiteral("projectsSection"))->isVisible());
+        QCOMPARE(labelText(&pane, QStringLiteral("tasksWithDueTimes")), QStringLiteral("3"));
+        QCOMPARE(labelText(&pane, QStringLiteral("tasksDueToday")), QStringLiteral("2"));
+
+        // Collapsed: the top level only, each parent with the count of all below it.
+        QVERIFY(projectRow(&pane, QStringLiteral("w")) && projectRow(&pane, QStringLiteral("h")));
+        QVERIFY(!projectRow(&pane, QStringLiteral("w1")));
+        QCOMPARE(labelText(projectRow(&pane, QStringLiteral("w")), QStringLiteral("descendantCount")),
+                 QStringLiteral("· 3"));
+        QVERIFY(
+            !projectRow(&pane, QStringLiteral("h"))->findChild<QLabel *>(QStringLiteral("descendantCount")));
+        click(chevron(&pane, QStringLiteral("w")));
+        QVERIFY(projectRow(&pane, QStringLiteral("w1")) && projectRow(&pane, QStringLiteral("w2")));
+        QVERIFY(!projectRow(&pane, QStringLiteral("w1a")));
+        QCOMPARE(labelText(projectRow(&pane, QStringLiteral("w1")), QStringLiteral("descendantCount")),
+                 QStringLiteral("· 1"));
+
+        // Parent showing all -> the whole subtree off.
+        QCOMPARE(shownState(&pane, QStringLiteral("w")), ToggleState::All);
+        click(projectCheckbox(&pane, QStringLiteral("w")));
+        QCOMPARE(service->disabledProjectIds(), ids({"w", "w1", "w1a", "w2"}));
+        QCOMPARE(storedDisabledIds(), ids({"w", "w1", "w1a", "w2"}));
+        for (const char *id : {"w", "w1", "w2"})
+            QCOMPARE(shownState(&pane, QLatin1String(id)), ToggleState::None);
+        QCOMPARE(shownState(&pane, QStringLiteral("h")), ToggleState::All);
+
+        // One child on -> that child's subtree on, the parent mixed.
+        click(projectCheckbox(&pane, QStringLiteral("w1")));
+        QCOMPARE(service->disabledProjectIds(), ids({"w", "w2"}));
+        QCOMPARE(storedDisabledIds(), ids({"w", "w2"}));
+        QCOMPARE(shownState(&pane, QStringLiteral("w1")), ToggleState::All);
+        QCOMPARE(shownState(&pane, QStringLiteral("w2")), ToggleState::None);
+        QCOMPARE(shownState(&pane, QStringLiteral("w")), ToggleState::Some);
+
+        // A service started afresh reads the same filter back.
+        {
+            std::unique_ptr<TodoistService> restarted = makeTodoist();
+            QCOMPARE(restarted->disabledProjectIds(), ids({"w", "w2"}));
+        }
+
+        // Mixed parent -> everything below on again.
+        click(projectCheckbox(&pane, QStringLiteral("w")));
+        QVERIFY(service->disabledProjectIds().isEmpty());
+        QCOMPARE(storedDisabledIds(), QSet<QString>());
+        for (const char *id : {"w", "w1", "w2", "h"})
+            QCOMPARE(shownState(&pane, QLatin1String(id)), ToggleState::All);
+
+        // An expanded child stays expanded while its parent is folded away.
+        click(chevron(&pane, QStringLiteral("w1")));
+        QVERIFY(projectRow(&pane, QStringLiteral("w1a")));
+        QCOMPARE(projectRow(&pane, QStringLiteral("w1a"))->layout()->contentsMargins().left(), 32);
+        click(chevron(&pane, QStringLiteral("w")));
+        QVERIFY(!projectRow(&pane, QStringLiteral("w1")));
+        QVERIFY(!projectRow(&pane, QStringLiteral("w1a")));
+        click(chevron(&pane, QStringLiteral("w")));
+        QVERIFY(projectRow(&pane, QStringLiteral("w1a")));
+        // ... and across a reload of the lists.
+        click(pane.findChild<QPushButton *>(QStringLiteral("refreshButton")));
+        QTRY_VERIFY(!service->isLoading());
+        QTRY_VERIFY(projectRow(&pane, QStringLiteral("w1a")));
+        QCOMPARE(pane.expandedProjects(), ids({"w", "w1"}));
+    }
+
+    void todoistTabAndRowFollowTheService() {
+        AppStateDependencies dependencies;
+        dependencies.dataSource = std::make_unique<DataSource>(nullptr, makeTodoist());
+        AppState state(std::move(dependencies));
+        TodoistService *service = state.dataSource()->todoistService();
+        SettingsView view(&state, state.dataSource()->calendarService(), service);
+        view.show();
+        const QList<SettingsTab> plain{SettingsTab::General, SettingsTab::Integrations, SettingsTab::About};
+        QCOMPARE(view.visibleTabs(), plain);
+
+        click(view.tabBar()->button(SettingsTab::Integrations));
+        auto *integrations = qobject_cast<IntegrationsSettingsView *>(view.currentPane());
+        QVERIFY(integrations);
+        auto *row = integrations->findChild<TodoistIntegrationRow *>();
+        QVERIFY(row);
+        QCOMPARE(row->statusText(), QStringLiteral("Not connected"));
+        QVERIFY(row->findChild<QWidget *>(QStringLiteral("connectButton"))->isVisible());
+
+        service->setAccessToken(QStringLiteral("tok-1"));
+        QCOMPARE(view.visibleTabs(), (QList<SettingsTab>{SettingsTab::General, SettingsTab::Integrations,
+                                                         SettingsTab::Todoist, SettingsTab::About}));
+        QCOMPARE(view.selectedTab(), SettingsTab::Integrations);
+        QCOMPARE(row->statusText(), QStringLiteral("Showing tasks with due times"));
+        QVERIFY(row->findChild<QWidget *>(QStringLiteral("connectedBadge"))->isVisible());
+        click(row->findChild<QPushButton *>(QStringLiteral("refreshButton")));
+        QTRY_COMPARE(row->detailText(), QStringLiteral("3 tasks with due times · 2 due today"));
+        QTRY_VERIFY(!service->isLoading());
+        QVERIFY(row->errorText().isEmpty());
+
+        click(view.tabBar()->button(SettingsTab::Todoist));
+        auto *pane = qobject_cast<TodoistSettingsView *>(view.currentPane());
+        QVERIFY(pane);
+        QCOMPARE(labelText(pane, QStringLiteral("tasksWithDueTimes")), QStringLiteral("3"));
+        QCOMPARE(labelText(pane, QStringLiteral("tasksDueToday")), QStringLiteral("2"));
+        click(projectCheckbox(pane, QStringLiteral("h")));
+        QCOMPARE(storedDisabledIds(), ids({"h"}));
+
+        // Disconnect from the Todoist tab: the tab goes, Integrations is shown,
+        // and nothing of the account is kept.
+        click(pane->findChild<QPushButton *>(QStringLiteral("disconnectButton")));
+        QVERIFY(!service->isConnected());
+        QCOMPARE(view.visibleTabs(), plain);
+        QCOMPARE(view.selectedTab(), SettingsTab::Integrations);
+        integrations = qobject_cast<IntegrationsSettingsView *>(view.currentPane());
+        QVERIFY(integrations);
+        row = integrations->findChild<TodoistIntegrationRow *>();
+        QCOMPARE(row->statusText(), QStringLiteral("Not connected"));
+        QVERIFY(row->findChild<QWidget *>(QStringLiteral("connectButton"))->isVisible());
+        QVERIFY(service->disabledProjectIds().isEmpty());
+        QCOMPARE(storedDisabledIds(), QSet<QString>{QStringLiteral("<absent>")});
+    }
+
+    void sunRowShowsTheComputedTimes() {
+        Clock::freezeAt(QDateTime(solstice, QTime(8, 0), Qt::UTC));
+        const QString path = m_dir.filePath(QStringLiteral("berlin.nmea"));
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(track(52.52, 13.405, 30));
+        }
+        AppStateDependencies dependencies;
+        dependencies.dataSource = std::make_unique<DataSource>(nullptr, makeTodoist());
+        dependencies.sunService = std::make_unique<SunService>([path](QObject *parent) {
+            auto *source = new QNmeaPositionInfoSource(QNmeaPositionInfoSource::SimulationMode, parent);
+            auto *file = new QFile(path, source);
+            if (!file->open(QIODevice::ReadOnly))
+                qFatal("cannot open %s", qPrintable(path));
+            source->setDevice(file);
+            return source;
+        });
+        AppState state(std::move(dependencies));
+        SunService *sun = state.sunService();
+        SunIntegrationRow row(&state);
+        row.show();
+        const QString off = QStringLiteral("Show sunrise and sunset times on the bar");
+        QCOMPARE(row.statusText(), off);
+
+        click(row.findChild<QPushButton *>(QStringLiteral("enableButton")));
+        QVERIFY(sun->isEnabled());
+        QTRY_COMPARE(row.statusText(), QStringLiteral("Using your location for accurate times"));
+        QTRY_VERIFY(sun->sunrise() && sun->sunset() && !sun->isLoading());
+        QVERIFY(!sun->error());
+        // Berlin on the June solstice: 02:43 and 19:33 UTC, two hours later on the local clock.
+        QCOMPARE(QLocale::c().toString(sun->sunrise()->toUTC(), QStringLiteral("HH:mm")),
+                 QStringLiteral("02:43"));
+        QCOMPARE(QLocale::c().toString(sun->sunset()->toUTC(), QStringLiteral("HH:mm")),
+                 QStringLiteral("19:33"));
+        QCOMPARE(row.detailText(), QStringLiteral("☀️ 04:43 → 🌙 21:33"));
+        QVERIFY(row.findChild<QWidget *>(QStringLiteral("enabledBadge"))->isVisible());
+        QVERIFY(!row.findChild<QWidget *>(QStringLiteral("enableButton"))->isVisible());
+        QVERIFY(row.errorText().isEmpty());
+
+        click(row.findChild<QPushButton *>(QStringLiteral("disableButton")));
+        QVERIFY(!sun->isEnabled());
+        QVERIFY(!sun->sunrise() && !sun->sunset());
+        QCOMPARE(row.statusText(), off);
+        QVERIFY(row.detailText().isEmpty());
+        QVERIFY(!row.findChild<QWidget *>(QStringLiteral("detailLine"))->isVisible());
+        QVERIFY(row.findChild<QWidget *>(QStringLiteral("enableButton"))->isVisible());
+        UserDefaults::reload();
+        QCOMPARE(UserDefaults::boolValue(QStringLiteral("sunriseEnabled")), std::optional<bool>(false));
+    }
+};
+
+int main(int argc, char *argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    SettingsWithServicesTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_settings_with_services.moc"
