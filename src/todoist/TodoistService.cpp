@@ -175,6 +175,11 @@ TodoistService::~TodoistService() {
     // Let every suspended coroutine see that the service is gone before the
     // network manager aborts their replies and resumes them.
     m_lifetime.reset();
+    // Deleting a reply does not emit finished, so a coroutine waiting on it would
+    // never resume and its frame would leak: abort each reply first, which
+    // finishes it and lets its waiter unwind.
+    for (QNetworkReply *reply : m_network->findChildren<QNetworkReply *>())
+        reply->abort();
     delete m_network;
     m_network = nullptr;
 }

@@ -279,6 +279,9 @@ private Q_SLOTS:
     void cleanup() {
         Clock::reset();
         server.reset();
+        // Let store operations still sleeping in the event loop finish, so that
+        // no coroutine is left suspended when the program ends.
+        QTest::qWait(20);
     }
 
     // MARK: Start and fetching
