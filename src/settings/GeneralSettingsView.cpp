@@ -39,17 +39,7 @@ GeneralSettingsView::GeneralSettingsView(AppState *appState, const QList<QScreen
         return;
     }
 
-    auto *scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->viewport()->setAutoFillBackground(false);
-    outer->addWidget(scroll);
-    auto *content = new QWidget;
-    content->setAutoFillBackground(false);
-    scroll->setWidget(content);
-    auto *layout = new QVBoxLayout(content);
-    layout->setContentsMargins(20, 16, 20, 16);
-    layout->setSpacing(16);
+    QVBoxLayout *layout = addScrollingForm(outer, 16);
 
     auto *general = new FormSection(QStringLiteral("General"));
     m_launchAtLogin = new QCheckBox(QStringLiteral("Launch at Login"));

@@ -15,17 +15,7 @@ IntegrationsSettingsView::IntegrationsSettingsView(AppState *appState, TodoistSe
     setObjectName(QStringLiteral("integrationsSettingsView"));
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    auto *scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->viewport()->setAutoFillBackground(false);
-    outer->addWidget(scroll);
-    auto *content = new QWidget;
-    content->setAutoFillBackground(false);
-    scroll->setWidget(content);
-    auto *layout = new QVBoxLayout(content);
-    layout->setContentsMargins(20, 16, 20, 16);
-    layout->setSpacing(12);
+    QVBoxLayout *layout = addScrollingForm(outer, 12);
 
     auto *sun = new FormSection;
     sun->addRow(new SunIntegrationRow(appState));

@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 namespace daybrook {
@@ -139,6 +140,41 @@ protected:
 
 QPushButton *makeBorderlessButton(const QString &text, Tone tone, QWidget *parent) {
     return new TonedButton(text, tone, parent);
+}
+
+QVBoxLayout *addScrollingForm(QVBoxLayout *outer, int spacing) {
+    auto *scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->viewport()->setAutoFillBackground(false);
+    outer->addWidget(scroll);
+    auto *content = new QWidget;
+    content->setAutoFillBackground(false);
+    scroll->setWidget(content);
+    auto *layout = new QVBoxLayout(content);
+    layout->setContentsMargins(20, 16, 20, 16);
+    layout->setSpacing(spacing);
+    return layout;
+}
+
+FormSection *makeConnectedHeader(QObject *context, std::function<void()> refresh,
+                                 std::function<void()> disconnect) {
+    auto *header = new FormSection;
+    auto *headerRow = new QWidget;
+    auto *headerLayout = new QHBoxLayout(headerRow);
+    headerLayout->setContentsMargins(0, 4, 0, 4);
+    headerLayout->addWidget(new StatusBadge(QStringLiteral("Connected")));
+    headerLayout->addStretch(1);
+    QPushButton *refreshButton = makeBorderlessButton(QStringLiteral("Refresh"));
+    refreshButton->setObjectName(QStringLiteral("refreshButton"));
+    headerLayout->addWidget(refreshButton);
+    QPushButton *disconnectButton = makeBorderlessButton(QStringLiteral("Disconnect"), Tone::Red);
+    disconnectButton->setObjectName(QStringLiteral("disconnectButton"));
+    headerLayout->addWidget(disconnectButton);
+    header->addRow(headerRow);
+    QObject::connect(refreshButton, &QPushButton::clicked, context, std::move(refresh));
+    QObject::connect(disconnectButton, &QPushButton::clicked, context, std::move(disconnect));
+    return header;
 }
 
 ChevronButton::ChevronButton(QWidget *parent) : QAbstractButton(parent) {

@@ -6,6 +6,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <functional>
 
 class QVBoxLayout;
 class QHBoxLayout;
@@ -118,6 +119,16 @@ private:
     Card *m_card;
     QVBoxLayout *m_rows;
 };
+
+// Puts a borderless scrolling area into a pane's outer layout and returns the
+// layout of its content, with the panes' common margins and the given spacing.
+QVBoxLayout *addScrollingForm(QVBoxLayout *outer, int spacing);
+
+// The header section of a connected integration's pane: "Connected", then the
+// borderless "Refresh" and red "Disconnect" buttons (object names refreshButton
+// and disconnectButton).
+FormSection *makeConnectedHeader(QObject *context, std::function<void()> refresh,
+                                 std::function<void()> disconnect);
 
 // The common frame of the three rows of the Integrations tab: a glyph, a title,
 // a status text under it, a trailing control, then an optional detail line and an

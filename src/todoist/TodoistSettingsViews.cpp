@@ -201,34 +201,10 @@ TodoistSettingsView::TodoistSettingsView(TodoistService *service, QWidget *paren
     setObjectName(QStringLiteral("todoistSettingsView"));
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    auto *scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->viewport()->setAutoFillBackground(false);
-    outer->addWidget(scroll);
-    auto *content = new QWidget;
-    content->setAutoFillBackground(false);
-    scroll->setWidget(content);
-    auto *layout = new QVBoxLayout(content);
-    layout->setContentsMargins(20, 16, 20, 16);
-    layout->setSpacing(16);
+    QVBoxLayout *layout = addScrollingForm(outer, 16);
 
-    auto *header = new FormSection;
-    auto *headerRow = new QWidget;
-    auto *headerLayout = new QHBoxLayout(headerRow);
-    headerLayout->setContentsMargins(0, 4, 0, 4);
-    headerLayout->addWidget(new StatusBadge(QStringLiteral("Connected")));
-    headerLayout->addStretch(1);
-    QPushButton *refreshButton = makeBorderlessButton(QStringLiteral("Refresh"));
-    refreshButton->setObjectName(QStringLiteral("refreshButton"));
-    headerLayout->addWidget(refreshButton);
-    QPushButton *disconnectButton = makeBorderlessButton(QStringLiteral("Disconnect"), Tone::Red);
-    disconnectButton->setObjectName(QStringLiteral("disconnectButton"));
-    headerLayout->addWidget(disconnectButton);
-    header->addRow(headerRow);
-    layout->addWidget(header);
-    connect(refreshButton, &QPushButton::clicked, this, [this] { m_source.refresh(); });
-    connect(disconnectButton, &QPushButton::clicked, this, [this] { m_source.disconnect(); });
+    layout->addWidget(makeConnectedHeader(
+        this, [this] { m_source.refresh(); }, [this] { m_source.disconnect(); }));
 
     auto *tasks = new FormSection(QStringLiteral("Tasks"));
     m_withDueTime = new ToneLabel({}, Tone::Secondary);
