@@ -131,27 +131,18 @@ CalendarIntegrationRow::CalendarIntegrationRow(CalendarService *service, QWidget
         }(m_service);
     });
 
-    m_detailText = new ToneLabel({}, Tone::Secondary);
-    m_detailText->setObjectName(QStringLiteral("detailText"));
-    m_detailText->setFont(style::captionFont());
-    detailLayout()->addWidget(m_detailText);
-    detailLayout()->addStretch(1);
-    QPushButton *refreshButton = makeBorderlessButton(QStringLiteral("Refresh"));
-    refreshButton->setObjectName(QStringLiteral("refreshButton"));
-    detailLayout()->addWidget(refreshButton);
-    QPushButton *disconnectButton = makeBorderlessButton(QStringLiteral("Disconnect"), Tone::Red);
-    disconnectButton->setObjectName(QStringLiteral("disconnectButton"));
-    detailLayout()->addWidget(disconnectButton);
-    connect(refreshButton, &QPushButton::clicked, this, [this] {
-        [](QPointer<CalendarService> target) -> QCoro::Task<> {
-            if (target)
-                co_await target->fetchEvents();
-        }(m_service);
-    });
-    connect(disconnectButton, &QPushButton::clicked, this, [this] {
-        if (m_service)
-            m_service->disconnect();
-    });
+    m_detailText = setUpDetailLine(
+        QStringLiteral("Disconnect"), QStringLiteral("disconnectButton"),
+        [this] {
+            [](QPointer<CalendarService> target) -> QCoro::Task<> {
+                if (target)
+                    co_await target->fetchEvents();
+            }(m_service);
+        },
+        [this] {
+            if (m_service)
+                m_service->disconnect();
+        });
 
     if (service) {
         for (auto signal : {&CalendarService::authorizationStatusChanged, &CalendarService::isEnabledChanged,

@@ -58,25 +58,16 @@ SunIntegrationRow::SunIntegrationRow(AppState *appState, QWidget *parent)
             m_appState->sunService()->setIsEnabled(true);
     });
 
-    m_detailText = new ToneLabel({}, Tone::Secondary);
-    m_detailText->setObjectName(QStringLiteral("detailText"));
-    m_detailText->setFont(style::captionFont());
-    detailLayout()->addWidget(m_detailText);
-    detailLayout()->addStretch(1);
-    QPushButton *refreshButton = makeBorderlessButton(QStringLiteral("Refresh"));
-    refreshButton->setObjectName(QStringLiteral("refreshButton"));
-    detailLayout()->addWidget(refreshButton);
-    QPushButton *disableButton = makeBorderlessButton(QStringLiteral("Disable"), Tone::Red);
-    disableButton->setObjectName(QStringLiteral("disableButton"));
-    detailLayout()->addWidget(disableButton);
-    connect(refreshButton, &QPushButton::clicked, this, [this] {
-        if (m_appState && m_appState->sunService())
-            m_appState->sunService()->refreshSunTimes();
-    });
-    connect(disableButton, &QPushButton::clicked, this, [this] {
-        if (m_appState && m_appState->sunService())
-            m_appState->sunService()->disable();
-    });
+    m_detailText = setUpDetailLine(
+        QStringLiteral("Disable"), QStringLiteral("disableButton"),
+        [this] {
+            if (m_appState && m_appState->sunService())
+                m_appState->sunService()->refreshSunTimes();
+        },
+        [this] {
+            if (m_appState && m_appState->sunService())
+                m_appState->sunService()->disable();
+        });
 
     if (m_appState && m_appState->sunService()) {
         SunService *sun = m_appState->sunService();

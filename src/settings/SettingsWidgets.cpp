@@ -371,6 +371,24 @@ void IntegrationRow::showTrailing(QWidget *widget) {
         candidate->setVisible(candidate == widget);
 }
 
+ToneLabel *IntegrationRow::setUpDetailLine(const QString &actionTitle, const QString &actionObjectName,
+                                           std::function<void()> refresh, std::function<void()> action) {
+    auto *text = new ToneLabel({}, Tone::Secondary);
+    text->setObjectName(QStringLiteral("detailText"));
+    text->setFont(style::captionFont());
+    m_detailLayout->addWidget(text);
+    m_detailLayout->addStretch(1);
+    QPushButton *refreshButton = makeBorderlessButton(QStringLiteral("Refresh"));
+    refreshButton->setObjectName(QStringLiteral("refreshButton"));
+    m_detailLayout->addWidget(refreshButton);
+    QPushButton *actionButton = makeBorderlessButton(actionTitle, Tone::Red);
+    actionButton->setObjectName(actionObjectName);
+    m_detailLayout->addWidget(actionButton);
+    connect(refreshButton, &QPushButton::clicked, this, std::move(refresh));
+    connect(actionButton, &QPushButton::clicked, this, std::move(action));
+    return text;
+}
+
 void IntegrationRow::setDetailVisible(bool visible) {
     m_detail->setVisible(visible);
 }

@@ -149,6 +149,10 @@ protected:
     void showTrailing(QWidget *widget);
     QHBoxLayout *detailLayout() const { return m_detailLayout; }
     void setDetailVisible(bool visible);
+    // Fills the detail line: a caption text (returned, object name detailText),
+    // then the borderless "Refresh" and a red second action.
+    ToneLabel *setUpDetailLine(const QString &actionTitle, const QString &actionObjectName,
+                               std::function<void()> refresh, std::function<void()> action);
     void setErrorText(const std::optional<QString> &text);
 
 private:

@@ -49,27 +49,18 @@ TodoistIntegrationRow::TodoistIntegrationRow(TodoistService *service, QWidget *p
             m_service->startOAuth();
     });
 
-    m_detailText = new ToneLabel({}, Tone::Secondary);
-    m_detailText->setObjectName(QStringLiteral("detailText"));
-    m_detailText->setFont(style::captionFont());
-    detailLayout()->addWidget(m_detailText);
-    detailLayout()->addStretch(1);
-    QPushButton *refreshButton = makeBorderlessButton(QStringLiteral("Refresh"));
-    refreshButton->setObjectName(QStringLiteral("refreshButton"));
-    detailLayout()->addWidget(refreshButton);
-    QPushButton *disconnectButton = makeBorderlessButton(QStringLiteral("Disconnect"), Tone::Red);
-    disconnectButton->setObjectName(QStringLiteral("disconnectButton"));
-    detailLayout()->addWidget(disconnectButton);
-    connect(refreshButton, &QPushButton::clicked, this, [this] {
-        [](QPointer<TodoistService> s) -> QCoro::Task<> {
-            if (s)
-                co_await s->fetchAll();
-        }(m_service);
-    });
-    connect(disconnectButton, &QPushButton::clicked, this, [this] {
-        if (m_service)
-            m_service->disconnect();
-    });
+    m_detailText = setUpDetailLine(
+        QStringLiteral("Disconnect"), QStringLiteral("disconnectButton"),
+        [this] {
+            [](QPointer<TodoistService> s) -> QCoro::Task<> {
+                if (s)
+                    co_await s->fetchAll();
+            }(m_service);
+        },
+        [this] {
+            if (m_service)
+                m_service->disconnect();
+        });
 
     if (service) {
         for (auto signal : {&TodoistService::accessTokenChanged, &TodoistService::tasksChanged,
