@@ -23,7 +23,7 @@ xdg-mime default daybrook.desktop x-scheme-handler/daybrook
 echo "Installed into $prefix; remove with scripts/uninstall.sh."
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  exec ./scripts/headless-demo.sh "$prefix/bin/daybrook"
+  exec ./scripts/headless-demo.sh "$prefix/bin/daybrook" "$PWD/build/release/daybrook-screenshot.png"
 fi
 nohup "$prefix/bin/daybrook" >/dev/null 2>&1 &
 pid=$!
