@@ -32,7 +32,14 @@ case "$label" in
       eval "$(printf daybrook-test | gnome-keyring-daemon --unlock --components=secrets)"
       export GNOME_KEYRING_CONTROL SSH_AUTH_SOCK
       "$@"; status=$?
-      pkill -u "$(id -u)" -f "gnome-keyring-daemon.*--components=secrets" 2>/dev/null || true
+      # End what this private bus started (the keyring, evolution-data-server,
+      # dconf), by process id: a name pattern would also hit other sessions
+      # and this very script. Left running, they hold the output pipe open.
+      bus() { dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus "$@" 2>/dev/null; }
+      for name in $(bus org.freedesktop.DBus.ListNames | sed -n "s/^ *string \"\(:[^\"]*\)\"\$/\1/p"); do
+        pid=$(bus org.freedesktop.DBus.GetConnectionUnixProcessID "string:$name" | sed -n "s/^ *uint32 //p")
+        if [ -n "$pid" ] && [ "$pid" != "$$" ]; then kill "$pid" 2>/dev/null || true; fi
+      done
       exit $status' bash "$@"
     ;;
   ui)
