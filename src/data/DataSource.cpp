@@ -35,6 +35,28 @@ QString matchKey(const TimeEntry &entry) {
     return entry.label() + QLatin1Char('|') + QString::number(localMinuteStart(entry.startTime()));
 }
 
+namespace {
+
+// Text below U+0300 is already in composed form (every combining mark and
+// every character with a singleton decomposition lies above), which spares
+// the common case a copy.
+QString composed(const QString &text) {
+    for (const QChar c : text)
+        if (c.unicode() >= 0x300)
+            return text.normalized(QString::NormalizationForm_C);
+    return text;
+}
+
+// matchKey in parts, with the label in composed form: equal exactly when the
+// normalized texts of the two keys are equal, without building the text.
+using MergeKey = std::pair<QString, qint64>;
+
+MergeKey mergeKey(const TimeEntry &entry) {
+    return {composed(entry.label()), localMinuteStart(entry.startTime())};
+}
+
+} // namespace
+
 QString normalizedMatchKey(const TimeEntry &entry) {
     return matchKey(entry).normalized(QString::NormalizationForm_C);
 }
@@ -43,26 +65,26 @@ TimeEntryList mergeEntries(const TimeEntryList &todoist, const TimeEntryList &ca
     TimeEntryList result;
     result.reserve(calendar.size() + todoist.size());
 
-    QList<QString> taskKeys;
-    taskKeys.reserve(todoist.size());
-    QHash<QString, qsizetype> taskByKey;
+    std::vector<MergeKey> taskKeys;
+    taskKeys.reserve(size_t(todoist.size()));
+    QHash<MergeKey, qsizetype> taskByKey;
     taskByKey.reserve(todoist.size());
     for (qsizetype i = 0; i < todoist.size(); ++i) {
-        taskKeys.append(normalizedMatchKey(todoist[i]));
-        taskByKey.insert(taskKeys.last(), i); // a later task replaces an earlier one
+        taskKeys.push_back(mergeKey(todoist[i]));
+        taskByKey.insert(taskKeys.back(), i); // a later task replaces an earlier one
     }
 
-    QSet<QString> matched;
+    QSet<MergeKey> matched;
     for (const TimeEntry &entry : calendar) {
         if (!taskByKey.isEmpty()) {
-            const QString key = normalizedMatchKey(entry);
+            MergeKey key = mergeKey(entry);
             const auto found = taskByKey.constFind(key);
             if (found != taskByKey.cend()) {
                 const auto *task = todoist[*found].as<TodoistEntry>();
                 const auto *event = entry.as<CalendarEntry>();
                 if (task && event) {
                     result.append(TimeEntry(CombinedEntry{*task, *event}));
-                    matched.insert(key);
+                    matched.insert(std::move(key));
                     continue;
                 }
             }
@@ -70,7 +92,7 @@ TimeEntryList mergeEntries(const TimeEntryList &todoist, const TimeEntryList &ca
         result.append(entry);
     }
     for (qsizetype i = 0; i < todoist.size(); ++i)
-        if (!matched.contains(taskKeys[i]))
+        if (matched.isEmpty() || !matched.contains(taskKeys[size_t(i)]))
             result.append(todoist[i]);
     return result;
 }

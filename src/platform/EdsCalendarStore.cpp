@@ -27,8 +27,9 @@ namespace {
 constexpr int fetchTimeoutMs = 15000;
 // A registry that cannot start its server may wait for it indefinitely.
 constexpr int openTimeoutMs = 10000;
-// How long a remote calendar may take to come online when connecting.
-constexpr guint32 connectWaitSeconds = 3;
+// Not waiting for a remote calendar to come online: its cached events are
+// read at once, and its view reports what the next synchronisation changes.
+constexpr guint32 connectWaitSeconds = guint32(-1); // "do not wait"
 constexpr const char *sourcesService = "org.gnome.evolution.dataserver.Sources5";
 
 QString text(const char *utf8) {

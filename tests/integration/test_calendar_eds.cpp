@@ -160,7 +160,7 @@ class CalendarEdsTest : public QObject {
             [&] { return (source = e_source_registry_ref_source(m_registry, uid)) != nullptr; }, 10000);
         check(source != nullptr, nullptr, uid);
         EClient *client =
-            e_cal_client_connect_sync(source, E_CAL_CLIENT_SOURCE_TYPE_EVENTS, 30, nullptr, &error);
+            e_cal_client_connect_sync(source, E_CAL_CLIENT_SOURCE_TYPE_EVENTS, guint32(-1), nullptr, &error);
         check(client != nullptr, error, "connect");
         g_object_unref(source);
         auto *calendar = E_CAL_CLIENT(client);
