@@ -5,10 +5,13 @@
 #include <QCoroTask>
 #include <QObject>
 #include <QSet>
+#include <QTimer>
 #include <memory>
 #include <optional>
 
 namespace daybrook {
+
+class CalendarStore;
 
 // Same raw values as the permission states the rest of the program compares.
 enum class CalendarAuthorization {
@@ -51,8 +54,21 @@ struct CalendarGroup {
 class CalendarService : public QObject {
     Q_OBJECT
 public:
+    // Reads the desktop's calendar store (Evolution Data Server).
     explicit CalendarService(QObject *parent = nullptr);
+    // Reads the given store instead.
+    explicit CalendarService(std::unique_ptr<CalendarStore> store, QObject *parent = nullptr);
     ~CalendarService() override;
+
+    // Stored when the user connects the calendar; until then nothing is read.
+    static constexpr const char *consentKey = "calendarAccessGranted";
+    static constexpr const char *enabledKey = "calendarEnabled";
+    static constexpr const char *disabledCalendarsKey = "disabledCalendarIdentifiers";
+
+    // How long after the store reports a change the events are read again, so
+    // that a burst of edits costs one fetch.
+    int changeDelayMs() const { return m_changeTimer.interval(); }
+    void setChangeDelayMs(int ms) { m_changeTimer.setInterval(ms); }
 
     CalendarAuthorization authorizationStatus() const { return m_authorizationStatus; }
     const QList<CalendarEvent> &events() const { return m_events; }
@@ -80,6 +96,16 @@ Q_SIGNALS:
     void disabledCalendarIdsChanged();
 
 private:
+    bool hasConsent() const;
+    void setAuthorizationStatus(CalendarAuthorization status, bool fetchWhenGranted);
+    void setIsLoading(bool loading);
+    void setEvents(QList<CalendarEvent> events);
+    void persistDisabledCalendars();
+    void storeChanged();
+
+    std::unique_ptr<CalendarStore> m_store;
+    QTimer m_changeTimer;
+    int m_runningFetches = 0;
     CalendarAuthorization m_authorizationStatus = CalendarAuthorization::NotDetermined;
     QList<CalendarEvent> m_events;
     bool m_isLoading = false;

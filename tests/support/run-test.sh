@@ -34,7 +34,16 @@ case "$label" in
     setsid dbus-run-session -- bash -c '
       eval "$(printf daybrook-test | gnome-keyring-daemon --unlock --components=secrets 2>/dev/null)"
       export GNOME_KEYRING_CONTROL SSH_AUTH_SOCK
-      exec "$@"' bash "$@" >"$log" 2>&1 </dev/null &
+      "$@"; status=$?
+      # End what this private bus started (the keyring, evolution-data-server,
+      # dconf), by process id: a name pattern would also hit other sessions
+      # and this very script. Left running, they hold the output pipe open.
+      bus() { dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus "$@" 2>/dev/null; }
+      for name in $(bus org.freedesktop.DBus.ListNames | sed -n "s/^ *string \"\(:[^\"]*\)\"\$/\1/p"); do
+        pid=$(bus org.freedesktop.DBus.GetConnectionUnixProcessID "string:$name" | sed -n "s/^ *uint32 //p")
+        if [ -n "$pid" ] && [ "$pid" != "$$" ]; then kill "$pid" 2>/dev/null || true; fi
+      done
+      exit $status' bash "$@" >"$log" 2>&1 </dev/null &
     group=$!
     status=0
     wait "$group" || status=$?
