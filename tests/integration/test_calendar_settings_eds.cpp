@@ -1,0 +1,403 @@
+// The calendar parts of the settings window driven by clicks against the real
+// calendar service, reading the private evolution-data-server of the test's
+// own D-Bus session.
+#include "app/AppState.h"
+#include "app/Clock.h"
+#include "app/UserDefaults.h"
+#include "data/CalendarService.h"
+#include "data/CalendarSettingsViews.h"
+#include "data/DataSource.h"
+#include "settings/IntegrationsSettingsView.h"
+#include "settings/SettingsView.h"
+#include "settings/TriStateCheckbox.h"
+#include "support/TestEnvironment.h"
+#include "todoist/TodoistService.h"
+
+#include <QApplication>
+#include <QCollator>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstring>
+
+#include <libecal/libecal.h>
+#include <libedataserver/libedataserver.h>
+
+using namespace daybrook;
+
+namespace {
+
+// A Wednesday in summer time; the clock stands at 10:00 in Berlin.
+const QDate day(2026, 6, 10);
+
+// Events on `day` over all the test calendars (an all-day one among them; one
+// event tomorrow is not counted).
+constexpr qsizetype eventsToday = 5;
+
+void check(gboolean ok, GError *error, const char *what) {
+    if (!ok)
+        qFatal("%s: %s", what, error ? error->message : "failed");
+}
+
+// ---- widgets ----
+
+void click(QWidget *widget) {
+    QVERIFY(widget);
+    // Rows rebuilt a moment ago are laid out on the next turn of the loop.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QVERIFY(widget->isVisible());
+    QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center());
+}
+
+bool shown(QWidget *root, const QString &name) {
+    auto *widget = root->findChild<QWidget *>(name);
+    return widget && widget->isVisible();
+}
+
+QWidget *groupHeader(QWidget *pane, const QString &key) {
+    return pane->findChild<QWidget *>(QStringLiteral("group:") + key);
+}
+
+TriStateCheckbox *groupCheckbox(QWidget *pane, const QString &key) {
+    QWidget *header = groupHeader(pane, key);
+    return header ? header->findChild<TriStateCheckbox *>(QStringLiteral("groupCheckbox")) : nullptr;
+}
+
+ToggleState groupState(QWidget *pane, const QString &key) {
+    TriStateCheckbox *box = groupCheckbox(pane, key);
+    return box ? box->state() : ToggleState(-1);
+}
+
+TriStateCheckbox *calendarCheckbox(QWidget *pane, const QString &id) {
+    QWidget *row = pane->findChild<QWidget *>(QStringLiteral("calendar:") + id);
+    return row ? row->findChild<TriStateCheckbox *>(QStringLiteral("calendarCheckbox")) : nullptr;
+}
+
+QSet<QString> ids(std::initializer_list<const char *> list) {
+    QSet<QString> result;
+    for (const char *id : list)
+        result.insert(QString::fromLatin1(id));
+    return result;
+}
+
+// What the next start of the program would read back.
+QSet<QString> storedDisabledIds() {
+    UserDefaults::reload();
+    const std::optional<QStringList> stored =
+        UserDefaults::stringListValue(QLatin1String(CalendarService::disabledCalendarsKey));
+    if (!stored)
+        return {QStringLiteral("<absent>")};
+    return QSet<QString>(stored->cbegin(), stored->cend());
+}
+
+QStringList barLabels(const CalendarService &service) {
+    QStringList labels;
+    for (const TimeEntry &entry : service.timeEntries(service.events()))
+        labels << entry.label();
+    return labels;
+}
+
+TodoistConfig offlineTodoist() {
+    TodoistConfig config;
+    config.apiBaseUrl = QUrl(QStringLiteral("http://127.0.0.1:9"));
+    config.authorizeUrl = QUrl(QStringLiteral("http://127.0.0.1:9/oauth/authorize"));
+    config.tokenUrl = QUrl(QStringLiteral("http://127.0.0.1:9/oauth/access_token"));
+    config.timeoutMs = 1000;
+    return config;
+}
+
+} // namespace
+
+class CalendarSettingsEdsTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    ESourceRegistry *m_registry = nullptr;
+    QList<ECalClient *> m_clients;
+    QString m_tzid;
+
+    void commitSource(const char *uid, const char *name, const char *parent, bool calendar) {
+        GError *error = nullptr;
+        ESource *source = e_source_new_with_uid(uid, nullptr, &error);
+        check(source != nullptr, error, "new source");
+        e_source_set_display_name(source, name);
+        if (parent)
+            e_source_set_parent(source, parent);
+        if (calendar) {
+            auto *extension = e_source_get_extension(source, E_SOURCE_EXTENSION_CALENDAR);
+            e_source_backend_set_backend_name(E_SOURCE_BACKEND(extension), "local");
+        }
+        check(e_source_registry_commit_source_sync(m_registry, source, nullptr, &error), error,
+              "commit source");
+        g_object_unref(source);
+    }
+
+    ECalClient *connectTo(const char *uid) {
+        GError *error = nullptr;
+        ESource *source = nullptr;
+        (void)QTest::qWaitFor(
+            [&] { return (source = e_source_registry_ref_source(m_registry, uid)) != nullptr; }, 10000);
+        check(source != nullptr, nullptr, uid);
+        EClient *client =
+            e_cal_client_connect_sync(source, E_CAL_CLIENT_SOURCE_TYPE_EVENTS, guint32(-1), nullptr, &error);
+        check(client != nullptr, error, "connect");
+        g_object_unref(source);
+        auto *calendar = E_CAL_CLIENT(client);
+        check(e_cal_client_add_timezone_sync(calendar, i_cal_timezone_get_builtin_timezone("Europe/Berlin"),
+                                             nullptr, &error),
+              error, "add zone");
+        m_clients << calendar;
+        return calendar;
+    }
+
+    // Times are "yyyyMMddTHHmmss" in Berlin, or "yyyyMMdd" for a date.
+    void create(ECalClient *client, const char *uid, const char *start, const char *end,
+                const char *summary) {
+        const bool date = std::strlen(start) == 8;
+        const QByteArray zone = date ? ";VALUE=DATE:" : ";TZID=" + m_tzid.toUtf8() + ":";
+        const QByteArray ics = "BEGIN:VEVENT\r\nUID:" + QByteArray(uid) +
+                               "\r\nDTSTAMP:20260601T000000Z\r\nDTSTART" + zone + start + "\r\nDTEND" + zone +
+                               end + "\r\nSUMMARY:" + summary + "\r\nEND:VEVENT\r\n";
+        GError *error = nullptr;
+        ICalComponent *component = i_cal_component_new_from_string(ics.constData());
+        check(component != nullptr, nullptr, ics.constData());
+        check(e_cal_client_create_object_sync(client, component, E_CAL_OPERATION_FLAG_NONE, nullptr, nullptr,
+                                              &error),
+              error, "create");
+        g_object_unref(component);
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        // Nothing may reach a location service of this machine (GeoClue is on the system bus).
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS",
+                QByteArray("unix:path=" + QFile::encodeName(m_dir.filePath("no-bus"))));
+        test::setTimeZone("Europe/Berlin");
+        m_tzid =
+            QString::fromUtf8(i_cal_timezone_get_tzid(i_cal_timezone_get_builtin_timezone("Europe/Berlin")));
+
+        GError *error = nullptr;
+        m_registry = e_source_registry_new_sync(nullptr, &error);
+        check(m_registry != nullptr, error, "registry");
+
+        // Two accounts (the second one's calendars made first, so that the
+        // order on screen cannot come from the order of creation) and one
+        // calendar of no account.
+        commitSource("test-zeta-account", "zeta mail", nullptr, false);
+        commitSource("test-zeta", "Zeta", "test-zeta-account", true);
+        commitSource("test-alpha-account", "Alpha mail", nullptr, false);
+        commitSource("test-alpha-meetings", "Meetings", "test-alpha-account", true);
+        commitSource("test-alpha-travel", "Travel", "test-alpha-account", true);
+        commitSource("test-loose", "Loose", nullptr, true);
+
+        ECalClient *meetings = connectTo("test-alpha-meetings");
+        create(meetings, "standup", "20260610T090000", "20260610T091500", "Standup");
+        create(meetings, "review", "20260610T140000", "20260610T150000", "Review");
+        ECalClient *travel = connectTo("test-alpha-travel");
+        create(travel, "train", "20260610T170000", "20260610T183000", "Train");
+        create(travel, "flight", "20260611T080000", "20260611T100000", "Flight tomorrow");
+        ECalClient *zeta = connectTo("test-zeta");
+        create(zeta, "offsite", "20260610", "20260611", "Offsite");
+        ECalClient *loose = connectTo("test-loose");
+        create(loose, "dentist", "20260610T113000", "20260610T120000", "Dentist");
+    }
+
+    void init() {
+        test::resetUserDefaults();
+        Clock::freezeAt(test::localTime(10, 0, 0, day));
+    }
+
+    void cleanup() { Clock::reset(); }
+
+    void cleanupTestCase() {
+        for (ECalClient *client : std::as_const(m_clients))
+            g_object_unref(client);
+        if (m_registry)
+            g_object_unref(m_registry);
+    }
+
+    void integrationRowConnectsDisconnectsAndEnables() {
+        CalendarService service;
+        CalendarIntegrationRow row(&service);
+        row.show();
+        QTest::qWait(300);
+        QCOMPARE(service.authorizationStatus(), CalendarAuthorization::NotDetermined);
+        QCOMPARE(row.statusText(), QStringLiteral("Not connected"));
+        QVERIFY(shown(&row, QStringLiteral("connectButton")));
+        QVERIFY(!shown(&row, QStringLiteral("connectedBadge")));
+        QVERIFY(!shown(&row, QStringLiteral("detailText")));
+
+        click(row.findChild<QPushButton *>(QStringLiteral("connectButton")));
+        QTRY_COMPARE_WITH_TIMEOUT(row.statusText(), QStringLiteral("Reading events from your calendar"),
+                                  20000);
+        QTRY_COMPARE_WITH_TIMEOUT(row.detailText(), QStringLiteral("%1 events today").arg(eventsToday),
+                                  20000);
+        QVERIFY(shown(&row, QStringLiteral("connectedBadge")));
+        QVERIFY(!shown(&row, QStringLiteral("connectButton")));
+        QVERIFY(shown(&row, QStringLiteral("detailText")));
+        QCOMPARE(UserDefaults::boolValue(QLatin1String(CalendarService::consentKey)),
+                 std::optional<bool>(true));
+
+        click(row.findChild<QPushButton *>(QStringLiteral("disconnectButton")));
+        QCOMPARE(row.statusText(), QStringLiteral("Disabled"));
+        QVERIFY(shown(&row, QStringLiteral("enableButton")));
+        QVERIFY(!shown(&row, QStringLiteral("connectedBadge")));
+        QVERIFY(!shown(&row, QStringLiteral("detailText")));
+        QVERIFY(service.events().isEmpty());
+        UserDefaults::reload();
+        QCOMPARE(UserDefaults::boolValue(QLatin1String(CalendarService::enabledKey)),
+                 std::optional<bool>(false));
+
+        // Enabling again needs no new consent and reads the day anew.
+        click(row.findChild<QPushButton *>(QStringLiteral("enableButton")));
+        QCOMPARE(row.statusText(), QStringLiteral("Reading events from your calendar"));
+        QVERIFY(shown(&row, QStringLiteral("connectedBadge")));
+        QVERIFY(!shown(&row, QStringLiteral("enableButton")));
+        QTRY_COMPARE_WITH_TIMEOUT(row.detailText(), QStringLiteral("%1 events today").arg(eventsToday),
+                                  20000);
+    }
+
+    void calendarTabFollowsAccessAndSwitch() {
+        AppStateDependencies dependencies;
+        dependencies.dataSource = std::make_unique<DataSource>(
+            std::make_unique<CalendarService>(), std::make_unique<TodoistService>(offlineTodoist()));
+        AppState state(std::move(dependencies));
+        CalendarService *service = state.dataSource()->calendarService();
+        SettingsView view(&state, service, state.dataSource()->todoistService());
+        view.show();
+        const QList<SettingsTab> plain{SettingsTab::General, SettingsTab::Integrations, SettingsTab::About};
+        const QList<SettingsTab> withCalendar{SettingsTab::General, SettingsTab::Integrations,
+                                              SettingsTab::Calendar, SettingsTab::About};
+        // Switched on, but never connected: no tab.
+        QTest::qWait(300);
+        QVERIFY(service->isEnabled());
+        QCOMPARE(view.visibleTabs(), plain);
+
+        click(view.tabBar()->button(SettingsTab::Integrations));
+        auto *row = view.currentPane()->findChild<CalendarIntegrationRow *>();
+        QVERIFY(row);
+        click(row->findChild<QPushButton *>(QStringLiteral("connectButton")));
+        QTRY_COMPARE_WITH_TIMEOUT(view.visibleTabs(), withCalendar, 20000);
+        QCOMPARE(service->authorizationStatus(), CalendarAuthorization::FullAccess);
+        QCOMPARE(view.selectedTab(), SettingsTab::Integrations);
+        QTRY_COMPARE_WITH_TIMEOUT(row->detailText(), QStringLiteral("%1 events today").arg(eventsToday),
+                                  20000);
+
+        click(view.tabBar()->button(SettingsTab::Calendar));
+        QCOMPARE(view.selectedTab(), SettingsTab::Calendar);
+        auto *pane = qobject_cast<CalendarSettingsView *>(view.currentPane());
+        QVERIFY(pane);
+        QCOMPARE(pane->findChild<QLabel *>(QStringLiteral("eventCount"))->text(),
+                 QString::number(eventsToday));
+        QVERIFY(groupHeader(pane, QStringLiteral("test-alpha-account")));
+
+        // Disconnecting on the Calendar tab: access stays, the switch goes off,
+        // and with it the tab; the window lands on Integrations.
+        click(pane->findChild<QPushButton *>(QStringLiteral("disconnectButton")));
+        QCOMPARE(service->authorizationStatus(), CalendarAuthorization::FullAccess);
+        QVERIFY(!service->isEnabled());
+        QCOMPARE(view.visibleTabs(), plain);
+        QCOMPARE(view.selectedTab(), SettingsTab::Integrations);
+        QVERIFY(view.tabBar()->button(SettingsTab::Integrations)->isSelected());
+        QVERIFY(qobject_cast<IntegrationsSettingsView *>(view.currentPane()));
+        row = view.currentPane()->findChild<CalendarIntegrationRow *>();
+        QVERIFY(row);
+        QCOMPARE(row->statusText(), QStringLiteral("Disabled"));
+
+        click(row->findChild<QPushButton *>(QStringLiteral("enableButton")));
+        QCOMPARE(view.visibleTabs(), withCalendar);
+        QCOMPARE(view.selectedTab(), SettingsTab::Integrations);
+        QTRY_COMPARE_WITH_TIMEOUT(row->detailText(), QStringLiteral("%1 events today").arg(eventsToday),
+                                  20000);
+    }
+
+    void calendarPaneGroupsByAccountAndTogglesGroups() {
+        // Connected on an earlier start.
+        UserDefaults::setValue(QLatin1String(CalendarService::consentKey), true);
+        auto service = std::make_unique<CalendarService>();
+        QTRY_COMPARE_WITH_TIMEOUT(service->events().size(), eventsToday, 20000);
+        QTRY_VERIFY(!service->isLoading());
+        CalendarSettingsView pane(service.get());
+        pane.resize(600, 900);
+        pane.show();
+        QCOMPARE(pane.findChild<QLabel *>(QStringLiteral("eventCount"))->text(),
+                 QString::number(eventsToday));
+
+        // Accounts by name, whatever their case; the calendar of no account last.
+        QStringList titles;
+        for (QLabel *title : pane.findChildren<QLabel *>(QStringLiteral("groupTitle")))
+            titles << title->text();
+        QVERIFY2(titles.size() >= 3, qPrintable(titles.join(u", ")));
+        QCOMPARE(titles.last(), QStringLiteral("Other"));
+        QCOMPARE(titles.count(QStringLiteral("Other")), 1);
+        QVERIFY2(titles.indexOf(QStringLiteral("Alpha mail")) < titles.indexOf(QStringLiteral("zeta mail")),
+                 qPrintable(titles.join(u", ")));
+        QCollator collator;
+        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        for (qsizetype i = 1; i + 1 < titles.size(); ++i)
+            QVERIFY2(collator.compare(titles[i - 1], titles[i]) <= 0, qPrintable(titles.join(u", ")));
+        QWidget *other = groupHeader(&pane, QStringLiteral("other"));
+        QVERIFY(other);
+        QCOMPARE(other->findChild<QLabel *>(QStringLiteral("groupTitle"))->text(), QStringLiteral("Other"));
+        QCOMPARE(other->findChild<QLabel *>(QStringLiteral("groupCount"))->text(), QStringLiteral("· 1"));
+        QCOMPARE(groupHeader(&pane, QStringLiteral("test-alpha-account"))
+                     ->findChild<QLabel *>(QStringLiteral("groupCount"))
+                     ->text(),
+                 QStringLiteral("· 2"));
+
+        // Opening the group of no account shows the calendar itself.
+        click(other->findChild<QAbstractButton *>(QStringLiteral("chevron")));
+        QVERIFY(calendarCheckbox(&pane, QStringLiteral("test-loose")));
+
+        // A full group -> every calendar of it excluded, and nothing else.
+        const QString alpha = QStringLiteral("test-alpha-account");
+        QCOMPARE(groupState(&pane, alpha), ToggleState::All);
+        click(groupCheckbox(&pane, alpha));
+        QCOMPARE(service->disabledCalendarIds(), ids({"test-alpha-meetings", "test-alpha-travel"}));
+        QCOMPARE(storedDisabledIds(), ids({"test-alpha-meetings", "test-alpha-travel"}));
+        QCOMPARE(groupState(&pane, alpha), ToggleState::None);
+        QCOMPARE(groupState(&pane, QStringLiteral("test-zeta-account")), ToggleState::All);
+        QCOMPARE(groupState(&pane, QStringLiteral("other")), ToggleState::All);
+        QCOMPARE(barLabels(*service), QStringList{QStringLiteral("Dentist")});
+        {
+            CalendarService restarted;
+            QCOMPARE(restarted.disabledCalendarIds(), ids({"test-alpha-meetings", "test-alpha-travel"}));
+        }
+
+        // One calendar back on -> the group is mixed.
+        click(groupHeader(&pane, alpha)->findChild<QAbstractButton *>(QStringLiteral("chevron")));
+        QCOMPARE(pane.expandedSources(), (QSet<QString>{alpha, QStringLiteral("other")}));
+        QCOMPARE(calendarCheckbox(&pane, QStringLiteral("test-alpha-travel"))->state(), ToggleState::None);
+        click(calendarCheckbox(&pane, QStringLiteral("test-alpha-meetings")));
+        QCOMPARE(service->disabledCalendarIds(), ids({"test-alpha-travel"}));
+        QCOMPARE(storedDisabledIds(), ids({"test-alpha-travel"}));
+        QCOMPARE(calendarCheckbox(&pane, QStringLiteral("test-alpha-meetings"))->state(), ToggleState::All);
+        QCOMPARE(groupState(&pane, alpha), ToggleState::Some);
+        QCOMPARE(barLabels(*service), (QStringList{QStringLiteral("Standup"), QStringLiteral("Dentist"),
+                                                   QStringLiteral("Review")}));
+
+        // A mixed group -> all of it on again.
+        click(groupCheckbox(&pane, alpha));
+        QVERIFY(service->disabledCalendarIds().isEmpty());
+        QCOMPARE(groupState(&pane, alpha), ToggleState::All);
+        QCOMPARE(calendarCheckbox(&pane, QStringLiteral("test-alpha-travel"))->state(), ToggleState::All);
+        QVERIFY(barLabels(*service).contains(QStringLiteral("Train")));
+        {
+            CalendarService restarted;
+            QVERIFY(restarted.disabledCalendarIds().isEmpty());
+        }
+    }
+};
+
+int main(int argc, char *argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    CalendarSettingsEdsTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_calendar_settings_eds.moc"
