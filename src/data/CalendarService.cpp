@@ -14,19 +14,39 @@
 
 namespace daybrook {
 
+namespace {} // namespace
+
+// Access for the awaiter below to the service's list of waits.
+class StoreWaits {
+public:
+    static quint64 add(CalendarService *service, std::function<void()> abandon) {
+        const quint64 id = ++service->m_nextStoreWait;
+        service->m_storeWaits.emplace(id, std::move(abandon));
+        return id;
+    }
+    static void remove(CalendarService *service, quint64 id) { service->m_storeWaits.erase(id); }
+};
+
 namespace {
 
 // Suspends a coroutine until a store operation calls back. The store never
-// calls back from inside the call and drops the callback when it is destroyed,
-// so the coroutine is resumed at most once, and never after its owner is gone.
+// calls back from inside the call. When the service goes first, its destructor
+// ends the wait with an empty (failed) result; the coroutine then sees the
+// service gone and returns, so its frame is freed.
 template <typename Result> class StoreAwaiter {
 public:
     using Start = std::function<void(std::function<void(Result)>)>;
-    explicit StoreAwaiter(Start start) : m_start(std::move(start)) {}
+    StoreAwaiter(CalendarService *service, Start start) : m_service(service), m_start(std::move(start)) {}
 
     bool await_ready() const noexcept { return false; }
     void await_suspend(std::coroutine_handle<> handle) {
-        m_start([this, handle](Result result) {
+        CalendarService *service = m_service;
+        m_wait = StoreWaits::add(service, [this, handle] {
+            m_result = Result{};
+            handle.resume();
+        });
+        m_start([this, service, handle](Result result) {
+            StoreWaits::remove(service, m_wait);
             m_result = std::move(result);
             handle.resume();
         });
@@ -34,7 +54,9 @@ public:
     Result await_resume() { return std::move(*m_result); }
 
 private:
+    CalendarService *m_service;
     Start m_start;
+    quint64 m_wait = 0;
     std::optional<Result> m_result;
 };
 
@@ -115,7 +137,15 @@ CalendarService::CalendarService(std::unique_ptr<CalendarStore> store, QObject *
     checkAuthorizationStatus();
 }
 
-CalendarService::~CalendarService() = default;
+CalendarService::~CalendarService() {
+    *m_alive = false;
+    // End every wait on the store before it goes; each resumed coroutine sees
+    // the service gone and returns at once.
+    auto waits = std::move(m_storeWaits);
+    m_storeWaits.clear();
+    for (auto &[id, abandon] : waits)
+        abandon();
+}
 
 bool CalendarService::hasConsent() const {
     return m_store && UserDefaults::boolValue(QLatin1String(consentKey)).value_or(false);
@@ -170,8 +200,11 @@ QCoro::Task<bool> CalendarService::requestAccess() {
     }
     UserDefaults::setValue(QLatin1String(consentKey), true);
     CalendarStore *store = m_store.get();
+    const std::shared_ptr<bool> alive = m_alive;
     const StoreOpenResult opened = co_await StoreAwaiter<StoreOpenResult>(
-        [store](std::function<void(StoreOpenResult)> done) { store->open(std::move(done)); });
+        this, [store](std::function<void(StoreOpenResult)> done) { store->open(std::move(done)); });
+    if (!*alive)
+        co_return false;
     if (!opened.ok) {
         printLine(QStringLiteral("Calendar access error: ") + opened.error);
         co_return false;
@@ -250,7 +283,7 @@ QCoro::Task<> CalendarService::fetchEvents() {
     if (!m_isEnabled || !hasConsent())
         co_return;
     CalendarStore *store = m_store.get();
-    QPointer<CalendarService> self(this);
+    const std::shared_ptr<bool> alive = m_alive;
 
     ++m_runningFetches;
     setIsLoading(true);
@@ -259,7 +292,9 @@ QCoro::Task<> CalendarService::fetchEvents() {
     if (!reachable) {
         // Not reached yet, or it went away: every fetch tries again.
         const StoreOpenResult opened = co_await StoreAwaiter<StoreOpenResult>(
-            [store](std::function<void(StoreOpenResult)> done) { store->open(std::move(done)); });
+            this, [store](std::function<void(StoreOpenResult)> done) { store->open(std::move(done)); });
+        if (!*alive)
+            co_return;
         reachable = opened.ok;
         if (!opened.ok)
             qCInfo(lcCalendar) << "calendar store unavailable:" << opened.error;
@@ -273,9 +308,11 @@ QCoro::Task<> CalendarService::fetchEvents() {
         const QDateTime start = today.startOfDay().toUTC();
         const QDateTime end = today.addDays(1).startOfDay().toUTC();
         const StoreFetchResult result = co_await StoreAwaiter<StoreFetchResult>(
-            [store, start, end](std::function<void(StoreFetchResult)> done) {
+            this, [store, start, end](std::function<void(StoreFetchResult)> done) {
                 store->fetch(start, end, std::move(done));
             });
+        if (!*alive)
+            co_return;
         if (!result.reachable) {
             qCInfo(lcCalendar) << "cannot read the calendars:" << result.error;
             setAuthorizationStatus(CalendarAuthorization::Restricted, false);
@@ -290,7 +327,7 @@ QCoro::Task<> CalendarService::fetchEvents() {
         }
     }
 
-    if (self && --m_runningFetches == 0)
+    if (--m_runningFetches == 0)
         setIsLoading(false);
 }
 

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QSet>
 #include <QTimer>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -102,6 +104,14 @@ private:
     void setEvents(QList<CalendarEvent> events);
     void persistDisabledCalendars();
     void storeChanged();
+
+    // Operations waiting for the store, each with the way to end its wait
+    // early: a destroyed store drops its callbacks, which would leave the
+    // waiting coroutines suspended (and their frames leaked) for ever.
+    friend class StoreWaits;
+    std::map<quint64, std::function<void()>> m_storeWaits;
+    quint64 m_nextStoreWait = 0;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 
     std::unique_ptr<CalendarStore> m_store;
     QTimer m_changeTimer;

@@ -261,6 +261,9 @@ private Q_SLOTS:
     void cleanup() {
         Clock::reset();
         m_server.reset();
+        // Let store operations still sleeping in the event loop finish, so that
+        // no coroutine is left suspended when the program ends.
+        QTest::qWait(20);
     }
 
     void projectTreeClicksReachTheService() {
