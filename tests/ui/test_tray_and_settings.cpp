@@ -78,7 +78,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(
             run(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")})
                 .contains(QLatin1String("panel")),
-            10000);
+            30000);
     }
 
     void cleanupTestCase() {
