@@ -9,6 +9,7 @@
 #include "settings/IntegrationsSettingsView.h"
 #include "settings/SettingsView.h"
 #include "settings/TriStateCheckbox.h"
+#include "support/NmeaLog.h"
 #include "support/TestEnvironment.h"
 #include "todoist/TodoistService.h"
 #include "todoist/TodoistSettingsViews.h"
@@ -28,7 +29,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrlQuery>
-#include <cmath>
 
 using namespace daybrook;
 using namespace std::chrono_literals;
@@ -191,36 +191,6 @@ private:
 };
 
 const QDateTime taskDay(QDate(2030, 1, 15), QTime(10, 0), Qt::UTC);
-
-// ---- a position from a replayed receiver log ----
-
-QByteArray sentence(const QByteArray &body) {
-    quint8 sum = 0;
-    for (const char c : body)
-        sum ^= static_cast<quint8>(c);
-    return '$' + body + '*' + QByteArray::number(sum, 16).toUpper().rightJustified(2, '0') + "\r\n";
-}
-
-QByteArray angle(double degrees, int degreeDigits) {
-    const double magnitude = std::abs(degrees);
-    const int whole = static_cast<int>(magnitude);
-    return QByteArray::number(whole).rightJustified(degreeDigits, '0') +
-           QByteArray::number((magnitude - whole) * 60.0, 'f', 4).rightJustified(7, '0');
-}
-
-// A receiver standing still at one place, one fix every fifth of a second.
-QByteArray track(double latitude, double longitude, int fixes) {
-    QByteArray text;
-    for (int i = 0; i < fixes; ++i) {
-        const QByteArray stamp =
-            QTime(12, 0).addMSecs(200 * i).toString(QStringLiteral("HHmmss.zzz")).left(9).toLatin1();
-        const QByteArray lat = angle(latitude, 2) + (latitude < 0 ? ",S" : ",N");
-        const QByteArray lon = angle(longitude, 3) + (longitude < 0 ? ",W" : ",E");
-        text += sentence("GPRMC," + stamp + ",A," + lat + ',' + lon + ",0.0,0.0,210626,,,A");
-        text += sentence("GPGGA," + stamp + ',' + lat + ',' + lon + ",1,08,0.9,34.0,M,0.0,M,,");
-    }
-    return text;
-}
 
 const QDate solstice(2026, 6, 21);
 
@@ -396,7 +366,7 @@ private Q_SLOTS:
         {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(track(52.52, 13.405, 30));
+            file.write(test::nmeaTrack(52.52, 13.405, 30));
         }
         AppStateDependencies dependencies;
         dependencies.dataSource = std::make_unique<DataSource>(nullptr, makeTodoist());
