@@ -9,13 +9,13 @@
 #include "settings/IntegrationsSettingsView.h"
 #include "settings/SettingsView.h"
 #include "settings/TriStateCheckbox.h"
+#include "support/MemorySecretStore.h"
 #include "support/NmeaLog.h"
 #include "support/TestEnvironment.h"
 #include "todoist/TodoistService.h"
 #include "todoist/TodoistSettingsViews.h"
 
 #include <QApplication>
-#include <QCoroTimer>
 #include <QFile>
 #include <QHttpServer>
 #include <QHttpServerResponse>
@@ -31,7 +31,6 @@
 #include <QUrlQuery>
 
 using namespace daybrook;
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -88,29 +87,6 @@ QSet<QString> storedDisabledIds() {
 }
 
 // ---- Todoist on 127.0.0.1 ----
-
-// Answers on a later turn of the event loop, as a real secret service does.
-class MemorySecretStore : public SecretStore {
-public:
-    QMap<QString, QString> items;
-
-    QCoro::Task<Result> read(QString key) override {
-        co_await QCoro::sleepFor(1ms);
-        if (!items.contains(key))
-            co_return Result{Status::NotFound, {}, {}};
-        co_return Result{Status::Ok, items.value(key), {}};
-    }
-    QCoro::Task<Result> write(QString key, QString value) override {
-        co_await QCoro::sleepFor(1ms);
-        items.insert(key, value);
-        co_return Result{};
-    }
-    QCoro::Task<Result> remove(QString key) override {
-        co_await QCoro::sleepFor(1ms);
-        items.remove(key);
-        co_return Result{};
-    }
-};
 
 QByteArray page(const QJsonArray &results, const QJsonValue &cursor = {}) {
     return QJsonDocument(QJsonObject{{"results", results}, {"next_cursor", cursor}})
@@ -204,7 +180,7 @@ class SettingsWithServicesTest : public QObject {
 
     std::unique_ptr<TodoistService> makeTodoist() {
         auto service =
-            std::make_unique<TodoistService>(m_server->config(), std::make_shared<MemorySecretStore>());
+            std::make_unique<TodoistService>(m_server->config(), std::make_shared<test::MemorySecretStore>());
         service->setUrlOpener([](const QUrl &) {});
         QSignalSpy loaded(service.get(), &TodoistService::storedTokenLoaded);
         if (!loaded.wait(5000))

@@ -3,10 +3,10 @@
 #include "app/Clock.h"
 #include "app/Logging.h"
 #include "app/UserDefaults.h"
+#include "support/MemorySecretStore.h"
 #include "support/TestEnvironment.h"
 #include "todoist/TodoistService.h"
 
-#include <QCoroTimer>
 #include <QFile>
 #include <QHttpServer>
 #include <QHttpServerResponse>
@@ -22,44 +22,8 @@
 #include <QUrlQuery>
 
 using namespace daybrook;
-using namespace std::chrono_literals;
 
 namespace {
-
-// Keeps secrets in memory, answering on a later turn of the event loop as a
-// real secret service does, and records every operation in order.
-class MemorySecretStore : public SecretStore {
-public:
-    QMap<QString, QString> items;
-    QStringList operations;
-    bool available = true;
-
-    QCoro::Task<Result> read(QString key) override {
-        co_await QCoro::sleepFor(1ms);
-        operations << QStringLiteral("read ") + key;
-        if (!available)
-            co_return Result{Status::Unavailable, {}, QStringLiteral("test store offline")};
-        if (!items.contains(key))
-            co_return Result{Status::NotFound, {}, {}};
-        co_return Result{Status::Ok, items.value(key), {}};
-    }
-    QCoro::Task<Result> write(QString key, QString value) override {
-        co_await QCoro::sleepFor(1ms);
-        operations << QStringLiteral("write ") + key;
-        if (!available)
-            co_return Result{Status::Unavailable, {}, QStringLiteral("test store offline")};
-        items.insert(key, value);
-        co_return Result{};
-    }
-    QCoro::Task<Result> remove(QString key) override {
-        co_await QCoro::sleepFor(1ms);
-        operations << QStringLiteral("remove ") + key;
-        if (!available)
-            co_return Result{Status::Unavailable, {}, QStringLiteral("test store offline")};
-        items.remove(key);
-        co_return Result{};
-    }
-};
 
 struct Reply {
     int status = 200;
@@ -235,7 +199,7 @@ class TodoistServiceTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<FakeTodoist> server;
-    std::shared_ptr<MemorySecretStore> store;
+    std::shared_ptr<test::MemorySecretStore> store;
 
     std::unique_ptr<TodoistService> makeService(TodoistConfig config) {
         auto service = std::make_unique<TodoistService>(std::move(config), store);
@@ -274,7 +238,7 @@ private Q_SLOTS:
         Clock::freezeAt(frozenNow);
         server = std::make_unique<FakeTodoist>();
         QVERIFY(server->port != 0);
-        store = std::make_shared<MemorySecretStore>();
+        store = std::make_shared<test::MemorySecretStore>();
     }
     void cleanup() {
         Clock::reset();
