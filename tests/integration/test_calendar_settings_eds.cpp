@@ -12,6 +12,7 @@
 #include "settings/TriStateCheckbox.h"
 #include "support/EdsFixtures.h"
 #include "support/TestEnvironment.h"
+#include "support/WidgetFinders.h"
 #include "todoist/TodoistService.h"
 
 #include <QApplication>
@@ -26,6 +27,9 @@
 #include <libedataserver/libedataserver.h>
 
 using namespace daybrook;
+using test::click;
+using test::ids;
+using test::shown;
 
 namespace {
 
@@ -37,20 +41,6 @@ const QDate day(2026, 6, 10);
 constexpr qsizetype eventsToday = 5;
 
 // ---- widgets ----
-
-void click(QWidget *widget) {
-    QVERIFY(widget);
-    // Rows rebuilt a moment ago are laid out on the next turn of the loop.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    QVERIFY(widget->isVisible());
-    QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center());
-}
-
-bool shown(QWidget *root, const QString &name) {
-    auto *widget = root->findChild<QWidget *>(name);
-    return widget && widget->isVisible();
-}
 
 QWidget *groupHeader(QWidget *pane, const QString &key) {
     return pane->findChild<QWidget *>(QStringLiteral("group:") + key);
@@ -71,21 +61,8 @@ TriStateCheckbox *calendarCheckbox(QWidget *pane, const QString &id) {
     return row ? row->findChild<TriStateCheckbox *>(QStringLiteral("calendarCheckbox")) : nullptr;
 }
 
-QSet<QString> ids(std::initializer_list<const char *> list) {
-    QSet<QString> result;
-    for (const char *id : list)
-        result.insert(QString::fromLatin1(id));
-    return result;
-}
-
-// What the next start of the program would read back.
 QSet<QString> storedDisabledIds() {
-    UserDefaults::reload();
-    const std::optional<QStringList> stored =
-        UserDefaults::stringListValue(QLatin1String(CalendarService::disabledCalendarsKey));
-    if (!stored)
-        return {QStringLiteral("<absent>")};
-    return QSet<QString>(stored->cbegin(), stored->cend());
+    return test::storedStringSet(QLatin1String(CalendarService::disabledCalendarsKey));
 }
 
 QStringList barLabels(const CalendarService &service) {

@@ -14,6 +14,7 @@
 #include "settings/SettingsView.h"
 #include "settings/TriStateCheckbox.h"
 #include "support/TestEnvironment.h"
+#include "support/WidgetFinders.h"
 #include "todoist/TodoistSettingsViews.h"
 
 #include <QApplication>
@@ -29,27 +30,10 @@
 #include <QTest>
 
 using namespace daybrook;
+using test::child;
+using test::click;
 
 namespace {
-
-template <typename T> T *child(QObject *root, const QString &name) {
-    T *found = root->findChild<T *>(name);
-    if (!found)
-        qWarning("no child named %s", qPrintable(name));
-    return found;
-}
-
-void click(QWidget *widget) {
-    QVERIFY(widget);
-    // Rows rebuilt a moment ago are laid out on the next turn of the loop.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    QVERIFY(widget->isVisible());
-    // A check box takes clicks on its box and text only, which sit at its leading end.
-    const QPoint at =
-        qobject_cast<QCheckBox *>(widget) ? QPoint(8, widget->height() / 2) : widget->rect().center();
-    QTest::mouseClick(widget, Qt::LeftButton, {}, at);
-}
 
 // A small project list with the same rules as the service: a click acts on the
 // project and all below it.

@@ -12,6 +12,7 @@
 #include "support/MemorySecretStore.h"
 #include "support/NmeaLog.h"
 #include "support/TestEnvironment.h"
+#include "support/WidgetFinders.h"
 #include "todoist/TodoistService.h"
 #include "todoist/TodoistSettingsViews.h"
 
@@ -31,19 +32,13 @@
 #include <QUrlQuery>
 
 using namespace daybrook;
+using test::click;
+using test::ids;
+using test::labelText;
 
 namespace {
 
 // ---- widgets ----
-
-void click(QWidget *widget) {
-    QVERIFY(widget);
-    // Rows rebuilt a moment ago are laid out on the next turn of the loop.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    QVERIFY(widget->isVisible());
-    QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center());
-}
 
 QWidget *projectRow(QWidget *pane, const QString &id) {
     return pane->findChild<QWidget *>(QStringLiteral("project:") + id);
@@ -64,26 +59,8 @@ ToggleState shownState(QWidget *pane, const QString &id) {
     return box ? box->state() : ToggleState(-1);
 }
 
-QString labelText(QWidget *root, const QString &name) {
-    auto *label = root->findChild<QLabel *>(name);
-    return label ? label->text() : QStringLiteral("<no %1>").arg(name);
-}
-
-QSet<QString> ids(std::initializer_list<const char *> list) {
-    QSet<QString> result;
-    for (const char *id : list)
-        result.insert(QString::fromLatin1(id));
-    return result;
-}
-
-// What the next start of the program would read back.
 QSet<QString> storedDisabledIds() {
-    UserDefaults::reload();
-    const std::optional<QStringList> stored =
-        UserDefaults::stringListValue(QStringLiteral("disabledProjectIds"));
-    if (!stored)
-        return {QStringLiteral("<absent>")};
-    return QSet<QString>(stored->cbegin(), stored->cend());
+    return test::storedStringSet(QStringLiteral("disabledProjectIds"));
 }
 
 // ---- Todoist on 127.0.0.1 ----
