@@ -13,6 +13,7 @@
 #include "settings/IntegrationsSettingsView.h"
 #include "settings/SettingsView.h"
 #include "settings/TriStateCheckbox.h"
+#include "support/OffscreenScreens.h"
 #include "support/TestEnvironment.h"
 #include "support/WidgetFinders.h"
 #include "todoist/TodoistSettingsViews.h"
@@ -846,22 +847,14 @@ private:
 };
 
 int main(int argc, char *argv[]) {
-    const QString config = QDir::temp().filePath(
-        QStringLiteral("daybrook-settings-screens-%1.json").arg(QCoreApplication::applicationPid()));
-    QFile file(config);
-    if (!file.open(QIODevice::WriteOnly))
-        return 1;
-    file.write(R"({"synchronousWindowSystemEvents": true, "windowFrameMargins": false, "screens": [
+    const QByteArray screens = R"(
         {"name": "eDP-1", "x": 0, "y": 0, "width": 1920, "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
-        {"name": "DP-3", "x": 1920, "y": 0, "width": 2560, "height": 1440, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
-    file.close();
-    qputenv("QT_QPA_PLATFORM", QByteArray("offscreen:configfile=") + QFile::encodeName(config));
-    QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    SettingsWindowTest test;
-    const int status = QTest::qExec(&test, argc, argv);
-    QFile::remove(config);
-    return status;
+        {"name": "DP-3", "x": 1920, "y": 0, "width": 2560, "height": 1440, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1})";
+    return test::runOnScreens(argc, argv, screens, [&] {
+        QApplication::setQuitOnLastWindowClosed(false);
+        SettingsWindowTest test;
+        return QTest::qExec(&test, argc, argv);
+    });
 }
 
 #include "test_settings_window.moc"
