@@ -12,6 +12,7 @@
 #include "support/MemorySecretStore.h"
 #include "support/NmeaLog.h"
 #include "support/TestEnvironment.h"
+#include "support/TodoistJson.h"
 #include "support/WidgetFinders.h"
 #include "todoist/TodoistService.h"
 #include "todoist/TodoistSettingsViews.h"
@@ -35,6 +36,8 @@ using namespace daybrook;
 using test::click;
 using test::ids;
 using test::labelText;
+using test::projectJson;
+using test::taskJson;
 
 namespace {
 
@@ -70,22 +73,6 @@ QByteArray page(const QJsonArray &results, const QJsonValue &cursor = {}) {
         .toJson(QJsonDocument::Compact);
 }
 
-QJsonObject projectJson(const QString &id, const QString &name, const QJsonValue &parent, int order) {
-    return {{"id", id},
-            {"name", name},
-            {"color", "berry_red"},
-            {"parent_id", parent},
-            {"child_order", order},
-            {"view_style", "list"}};
-}
-
-QJsonObject taskJson(const QString &id, const QString &project, const QString &due = {}) {
-    QJsonObject task{{"id", id},       {"project_id", project}, {"content", QStringLiteral("Task ") + id},
-                     {"duration", {}}, {"child_order", 1},      {"labels", QJsonArray{}}};
-    task.insert("due", due.isEmpty() ? QJsonValue() : QJsonObject{{"date", due}, {"timezone", {}}});
-    return task;
-}
-
 // Both lists in two pages each; only "tok-1" is let in.
 class FakeTodoist {
 public:
@@ -97,11 +84,12 @@ public:
             page({projectJson("w1a", "Acme", "w1", 1), projectJson("w2", "Admin", "w", 2),
                   projectJson("h", "Home", {}, 2)});
         // On 2030-01-15: one timed task today, one all-day task today, two timed later.
-        pages["tasks"][""] = page({taskJson("t1", "w1a", "2030-01-15T09:30:00"),
-                                   taskJson("t2", "h", "2030-01-15"), taskJson("t3", "w2")},
-                                  QStringLiteral("tasks-2"));
-        pages["tasks"]["tasks-2"] =
-            page({taskJson("t4", "w", "2030-01-16T08:00:00"), taskJson("t5", "h", "2030-01-20T10:00:00Z")});
+        pages["tasks"][""] =
+            page({taskJson("t1", "w1a", "Task t1", "2030-01-15T09:30:00"),
+                  taskJson("t2", "h", "Task t2", "2030-01-15"), taskJson("t3", "w2", "Task t3")},
+                 QStringLiteral("tasks-2"));
+        pages["tasks"]["tasks-2"] = page({taskJson("t4", "w", "Task t4", "2030-01-16T08:00:00"),
+                                          taskJson("t5", "h", "Task t5", "2030-01-20T10:00:00Z")});
         for (const char *name : {"projects", "tasks"}) {
             m_server.route(QStringLiteral("/api/v1/") + QLatin1String(name),
                            [this, name](const QHttpServerRequest &request) {

@@ -5,6 +5,7 @@
 #include "app/UserDefaults.h"
 #include "support/MemorySecretStore.h"
 #include "support/TestEnvironment.h"
+#include "support/TodoistJson.h"
 #include "todoist/TodoistService.h"
 
 #include <QFile>
@@ -22,6 +23,8 @@
 #include <QUrlQuery>
 
 using namespace daybrook;
+using test::projectJson;
+using test::taskJson;
 
 namespace {
 
@@ -45,23 +48,6 @@ struct Recorded {
 
 Reply json(const QJsonObject &object, int status = 200) {
     return {status, QJsonDocument(object).toJson(QJsonDocument::Compact)};
-}
-
-QJsonObject taskJson(const QString &id, const QString &project, const QString &content,
-                     const QString &due = {}) {
-    QJsonObject task{{"id", id},       {"project_id", project}, {"content", content},
-                     {"duration", {}}, {"child_order", 1},      {"labels", QJsonArray{}}};
-    task.insert("due", due.isEmpty() ? QJsonValue() : QJsonObject{{"date", due}, {"timezone", {}}});
-    return task;
-}
-
-QJsonObject projectJson(const QString &id, const QString &name, const QJsonValue &parent, int order) {
-    return {{"id", id},
-            {"name", name},
-            {"color", "berry_red"},
-            {"parent_id", parent},
-            {"child_order", order},
-            {"view_style", "list"}};
 }
 
 Reply pageReply(const QJsonArray &results, const QJsonValue &cursor = {}) {
