@@ -2,6 +2,7 @@
 #include "app/UserDefaults.h"
 #include "data/CalendarService.h"
 #include "data/DataSource.h"
+#include "support/EdsFixtures.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoroTask>
@@ -35,12 +36,6 @@ QDateTime utc(const char *iso) {
     QDateTime t = QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODate);
     t.setTimeSpec(Qt::UTC);
     return t;
-}
-
-void check(gboolean ok, GError *error, const char *what) {
-    if (!ok) {
-        qFatal("%s: %s", what, error ? error->message : "failed");
-    }
 }
 
 // Runs a coroutine to its end while the event loop turns; false when it did
@@ -133,70 +128,6 @@ class CalendarEdsTest : public QObject {
     ECalClient *m_personal = nullptr;
     ECalClient *m_work = nullptr;
     ECalClient *m_plain = nullptr;
-    QString m_tzid;
-
-    ESource *commitSource(const char *uid, const char *name, const char *parent, bool calendar,
-                          const char *color) {
-        GError *error = nullptr;
-        ESource *source = e_source_new_with_uid(uid, nullptr, &error);
-        check(source != nullptr, error, "new source");
-        e_source_set_display_name(source, name);
-        if (parent)
-            e_source_set_parent(source, parent);
-        if (calendar) {
-            auto *extension = e_source_get_extension(source, E_SOURCE_EXTENSION_CALENDAR);
-            e_source_backend_set_backend_name(E_SOURCE_BACKEND(extension), "local");
-            e_source_selectable_set_color(E_SOURCE_SELECTABLE(extension), color);
-        }
-        check(e_source_registry_commit_source_sync(m_registry, source, nullptr, &error), error,
-              "commit source");
-        return source;
-    }
-
-    ECalClient *connectTo(const char *uid) {
-        GError *error = nullptr;
-        ESource *source = nullptr;
-        (void)QTest::qWaitFor(
-            [&] { return (source = e_source_registry_ref_source(m_registry, uid)) != nullptr; }, 10000);
-        check(source != nullptr, nullptr, uid);
-        EClient *client =
-            e_cal_client_connect_sync(source, E_CAL_CLIENT_SOURCE_TYPE_EVENTS, guint32(-1), nullptr, &error);
-        check(client != nullptr, error, "connect");
-        g_object_unref(source);
-        auto *calendar = E_CAL_CLIENT(client);
-        check(e_cal_client_add_timezone_sync(calendar, i_cal_timezone_get_builtin_timezone("Europe/Berlin"),
-                                             nullptr, &error),
-              error, "add zone");
-        return calendar;
-    }
-
-    // An event in Berlin time; times are "yyyyMMddTHHmmss" or "yyyyMMdd" for dates.
-    QByteArray vevent(const char *uid, const char *start, const char *end, const char *summaryLine,
-                      const char *extra = "") {
-        const bool date = std::strlen(start) == 8;
-        const QByteArray zone = date ? ";VALUE=DATE:" : ";TZID=" + m_tzid.toUtf8() + ":";
-        return "BEGIN:VEVENT\r\nUID:" + QByteArray(uid) + "\r\nDTSTAMP:20260301T000000Z\r\nDTSTART" + zone +
-               start + "\r\nDTEND" + zone + end + "\r\n" + summaryLine + extra + "END:VEVENT\r\n";
-    }
-
-    void create(ECalClient *client, const QByteArray &ics) {
-        GError *error = nullptr;
-        ICalComponent *component = i_cal_component_new_from_string(ics.constData());
-        check(component != nullptr, nullptr, ics.constData());
-        check(e_cal_client_create_object_sync(client, component, E_CAL_OPERATION_FLAG_NONE, nullptr, nullptr,
-                                              &error),
-              error, "create");
-        g_object_unref(component);
-    }
-
-    void modify(ECalClient *client, const QByteArray &ics, ECalObjModType mod = E_CAL_OBJ_MOD_ALL) {
-        GError *error = nullptr;
-        ICalComponent *component = i_cal_component_new_from_string(ics.constData());
-        check(e_cal_client_modify_object_sync(client, component, mod, E_CAL_OPERATION_FLAG_NONE, nullptr,
-                                              &error),
-              error, "modify");
-        g_object_unref(component);
-    }
 
     static std::unique_ptr<CalendarService> connectedService() {
         UserDefaults::setValue(QLatin1String(CalendarService::consentKey), true);
@@ -209,40 +140,45 @@ private Q_SLOTS:
         test::setTimeZone("Europe/Berlin");
         Clock::freezeAt(test::localTime(10, 0, 0, day));
         test::resetUserDefaults();
-        m_tzid =
-            QString::fromUtf8(i_cal_timezone_get_tzid(i_cal_timezone_get_builtin_timezone("Europe/Berlin")));
 
         GError *error = nullptr;
         m_registry = e_source_registry_new_sync(nullptr, &error);
-        check(m_registry != nullptr, error, "registry");
+        test::checkGLib(m_registry != nullptr, error, "registry");
 
-        g_object_unref(commitSource("test-work-account", "Work account", nullptr, false, nullptr));
-        g_object_unref(commitSource("test-work", "Work", "test-work-account", true, "#ff8800"));
-        g_object_unref(commitSource("test-plain", "Plain", nullptr, true, nullptr));
+        g_object_unref(
+            test::commitSource(m_registry, "test-work-account", "Work account", nullptr, false, nullptr));
+        g_object_unref(
+            test::commitSource(m_registry, "test-work", "Work", "test-work-account", true, "#ff8800"));
+        g_object_unref(test::commitSource(m_registry, "test-plain", "Plain", nullptr, true, nullptr));
 
-        m_personal = connectTo("system-calendar");
-        m_work = connectTo("test-work");
-        m_plain = connectTo("test-plain");
+        m_personal = test::connectCalendar(m_registry, "system-calendar");
+        m_work = test::connectCalendar(m_registry, "test-work");
+        m_plain = test::connectCalendar(m_registry, "test-plain");
 
-        create(m_personal, vevent("standup", "20260329T090000", "20260329T093000", "SUMMARY:Standup\r\n"));
-        create(m_personal, vevent("holiday", "20260329", "20260330", "SUMMARY:Holiday\r\n"));
-        create(m_personal, vevent("stretch", "20260320T070000", "20260320T071500", "SUMMARY:Stretch\r\n",
-                                  "RRULE:FREQ=DAILY\r\n"));
-        create(m_personal, vevent("night", "20260328T220000", "20260329T060000", "SUMMARY:Night shift\r\n"));
-        create(m_personal,
-               vevent("ended", "20260328T230000", "20260329T000000", "SUMMARY:Ended at midnight\r\n"));
-        create(m_personal, vevent("untitled", "20260329T120000", "20260329T121500", ""));
+        test::createEvent(
+            m_personal, test::vevent("standup", "20260329T090000", "20260329T093000", "SUMMARY:Standup\r\n"));
+        test::createEvent(m_personal, test::vevent("holiday", "20260329", "20260330", "SUMMARY:Holiday\r\n"));
+        test::createEvent(m_personal, test::vevent("stretch", "20260320T070000", "20260320T071500",
+                                                   "SUMMARY:Stretch\r\n", "RRULE:FREQ=DAILY\r\n"));
+        test::createEvent(m_personal, test::vevent("night", "20260328T220000", "20260329T060000",
+                                                   "SUMMARY:Night shift\r\n"));
+        test::createEvent(m_personal, test::vevent("ended", "20260328T230000", "20260329T000000",
+                                                   "SUMMARY:Ended at midnight\r\n"));
+        test::createEvent(m_personal, test::vevent("untitled", "20260329T120000", "20260329T121500", ""));
         // A daily lunch whose occurrence today was moved by half an hour.
-        create(m_personal, vevent("lunch", "20260327T120000", "20260327T123000", "SUMMARY:Lunch\r\n",
-                                  "RRULE:FREQ=DAILY;COUNT=5\r\n"));
-        modify(m_personal,
-               vevent("lunch", "20260329T123000", "20260329T130000", "SUMMARY:Lunch (late)\r\n",
-                      ("RECURRENCE-ID;TZID=" + m_tzid.toUtf8() + ":20260329T120000\r\n").constData()),
-               E_CAL_OBJ_MOD_THIS);
-        create(m_work, vevent("late", "20260329T233000", "20260329T234500", "SUMMARY:Late call\r\n"));
-        create(m_work,
-               vevent("tomorrow", "20260330T003000", "20260330T010000", "SUMMARY:After midnight\r\n"));
-        create(m_plain, vevent("plain", "20260329T150000", "20260329T151500", "SUMMARY:Plain event\r\n"));
+        test::createEvent(m_personal, test::vevent("lunch", "20260327T120000", "20260327T123000",
+                                                   "SUMMARY:Lunch\r\n", "RRULE:FREQ=DAILY;COUNT=5\r\n"));
+        test::modifyEvent(
+            m_personal,
+            test::vevent("lunch", "20260329T123000", "20260329T130000", "SUMMARY:Lunch (late)\r\n",
+                         ("RECURRENCE-ID;TZID=" + test::berlinZoneId() + ":20260329T120000\r\n").constData()),
+            E_CAL_OBJ_MOD_THIS);
+        test::createEvent(
+            m_work, test::vevent("late", "20260329T233000", "20260329T234500", "SUMMARY:Late call\r\n"));
+        test::createEvent(m_work, test::vevent("tomorrow", "20260330T003000", "20260330T010000",
+                                               "SUMMARY:After midnight\r\n"));
+        test::createEvent(
+            m_plain, test::vevent("plain", "20260329T150000", "20260329T151500", "SUMMARY:Plain event\r\n"));
     }
 
     void cleanupTestCase() {
@@ -399,8 +335,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(labels(source.timeEntries()).contains(QStringLiteral("Standup")), 20000);
 
         // An edit in another program reaches the bar by itself.
-        modify(m_personal,
-               vevent("standup", "20260329T091500", "20260329T094500", "SUMMARY:Standup (moved)\r\n"));
+        test::modifyEvent(m_personal, test::vevent("standup", "20260329T091500", "20260329T094500",
+                                                   "SUMMARY:Standup (moved)\r\n"));
         QTRY_VERIFY_WITH_TIMEOUT(labels(source.timeEntries()).contains(QStringLiteral("Standup (moved)")),
                                  20000);
         for (const TimeEntry &entry : source.timeEntries())
@@ -408,9 +344,10 @@ private Q_SLOTS:
                 QCOMPARE(entry.startTime(), utc("2026-03-29T07:15:00"));
 
         // So does a calendar added meanwhile.
-        ESource *added = commitSource("test-added", "Added", nullptr, true, "#00aa00");
-        ECalClient *client = connectTo("test-added");
-        create(client, vevent("added", "20260329T160000", "20260329T161500", "SUMMARY:Added event\r\n"));
+        ESource *added = test::commitSource(m_registry, "test-added", "Added", nullptr, true, "#00aa00");
+        ECalClient *client = test::connectCalendar(m_registry, "test-added");
+        test::createEvent(
+            client, test::vevent("added", "20260329T160000", "20260329T161500", "SUMMARY:Added event\r\n"));
         QTRY_VERIFY_WITH_TIMEOUT(labels(source.timeEntries()).contains(QStringLiteral("Added event")), 20000);
 
         // And its removal.
@@ -418,7 +355,7 @@ private Q_SLOTS:
         g_object_unref(added);
         added = e_source_registry_ref_source(m_registry, "test-added");
         GError *error = nullptr;
-        check(e_source_remove_sync(added, nullptr, &error), error, "remove source");
+        test::checkGLib(e_source_remove_sync(added, nullptr, &error), error, "remove source");
         g_object_unref(added);
         QTRY_VERIFY_WITH_TIMEOUT(!labels(source.timeEntries()).contains(QStringLiteral("Added event")),
                                  20000);

@@ -10,7 +10,9 @@
 #include "settings/IntegrationsSettingsView.h"
 #include "settings/SettingsView.h"
 #include "settings/TriStateCheckbox.h"
+#include "support/EdsFixtures.h"
 #include "support/TestEnvironment.h"
+#include "support/WidgetFinders.h"
 #include "todoist/TodoistService.h"
 
 #include <QApplication>
@@ -20,12 +22,14 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <cstring>
 
 #include <libecal/libecal.h>
 #include <libedataserver/libedataserver.h>
 
 using namespace daybrook;
+using test::click;
+using test::ids;
+using test::shown;
 
 namespace {
 
@@ -36,26 +40,7 @@ const QDate day(2026, 6, 10);
 // event tomorrow is not counted).
 constexpr qsizetype eventsToday = 5;
 
-void check(gboolean ok, GError *error, const char *what) {
-    if (!ok)
-        qFatal("%s: %s", what, error ? error->message : "failed");
-}
-
 // ---- widgets ----
-
-void click(QWidget *widget) {
-    QVERIFY(widget);
-    // Rows rebuilt a moment ago are laid out on the next turn of the loop.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    QVERIFY(widget->isVisible());
-    QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center());
-}
-
-bool shown(QWidget *root, const QString &name) {
-    auto *widget = root->findChild<QWidget *>(name);
-    return widget && widget->isVisible();
-}
 
 QWidget *groupHeader(QWidget *pane, const QString &key) {
     return pane->findChild<QWidget *>(QStringLiteral("group:") + key);
@@ -76,21 +61,8 @@ TriStateCheckbox *calendarCheckbox(QWidget *pane, const QString &id) {
     return row ? row->findChild<TriStateCheckbox *>(QStringLiteral("calendarCheckbox")) : nullptr;
 }
 
-QSet<QString> ids(std::initializer_list<const char *> list) {
-    QSet<QString> result;
-    for (const char *id : list)
-        result.insert(QString::fromLatin1(id));
-    return result;
-}
-
-// What the next start of the program would read back.
 QSet<QString> storedDisabledIds() {
-    UserDefaults::reload();
-    const std::optional<QStringList> stored =
-        UserDefaults::stringListValue(QLatin1String(CalendarService::disabledCalendarsKey));
-    if (!stored)
-        return {QStringLiteral("<absent>")};
-    return QSet<QString>(stored->cbegin(), stored->cend());
+    return test::storedStringSet(QLatin1String(CalendarService::disabledCalendarsKey));
 }
 
 QStringList barLabels(const CalendarService &service) {
@@ -117,57 +89,10 @@ class CalendarSettingsEdsTest : public QObject {
     QTemporaryDir m_dir;
     ESourceRegistry *m_registry = nullptr;
     QList<ECalClient *> m_clients;
-    QString m_tzid;
-
-    void commitSource(const char *uid, const char *name, const char *parent, bool calendar) {
-        GError *error = nullptr;
-        ESource *source = e_source_new_with_uid(uid, nullptr, &error);
-        check(source != nullptr, error, "new source");
-        e_source_set_display_name(source, name);
-        if (parent)
-            e_source_set_parent(source, parent);
-        if (calendar) {
-            auto *extension = e_source_get_extension(source, E_SOURCE_EXTENSION_CALENDAR);
-            e_source_backend_set_backend_name(E_SOURCE_BACKEND(extension), "local");
-        }
-        check(e_source_registry_commit_source_sync(m_registry, source, nullptr, &error), error,
-              "commit source");
-        g_object_unref(source);
-    }
 
     ECalClient *connectTo(const char *uid) {
-        GError *error = nullptr;
-        ESource *source = nullptr;
-        (void)QTest::qWaitFor(
-            [&] { return (source = e_source_registry_ref_source(m_registry, uid)) != nullptr; }, 10000);
-        check(source != nullptr, nullptr, uid);
-        EClient *client =
-            e_cal_client_connect_sync(source, E_CAL_CLIENT_SOURCE_TYPE_EVENTS, guint32(-1), nullptr, &error);
-        check(client != nullptr, error, "connect");
-        g_object_unref(source);
-        auto *calendar = E_CAL_CLIENT(client);
-        check(e_cal_client_add_timezone_sync(calendar, i_cal_timezone_get_builtin_timezone("Europe/Berlin"),
-                                             nullptr, &error),
-              error, "add zone");
-        m_clients << calendar;
-        return calendar;
-    }
-
-    // Times are "yyyyMMddTHHmmss" in Berlin, or "yyyyMMdd" for a date.
-    void create(ECalClient *client, const char *uid, const char *start, const char *end,
-                const char *summary) {
-        const bool date = std::strlen(start) == 8;
-        const QByteArray zone = date ? ";VALUE=DATE:" : ";TZID=" + m_tzid.toUtf8() + ":";
-        const QByteArray ics = "BEGIN:VEVENT\r\nUID:" + QByteArray(uid) +
-                               "\r\nDTSTAMP:20260601T000000Z\r\nDTSTART" + zone + start + "\r\nDTEND" + zone +
-                               end + "\r\nSUMMARY:" + summary + "\r\nEND:VEVENT\r\n";
-        GError *error = nullptr;
-        ICalComponent *component = i_cal_component_new_from_string(ics.constData());
-        check(component != nullptr, nullptr, ics.constData());
-        check(e_cal_client_create_object_sync(client, component, E_CAL_OPERATION_FLAG_NONE, nullptr, nullptr,
-                                              &error),
-              error, "create");
-        g_object_unref(component);
+        m_clients << test::connectCalendar(m_registry, uid);
+        return m_clients.last();
     }
 
 private Q_SLOTS:
@@ -177,33 +102,38 @@ private Q_SLOTS:
         qputenv("DBUS_SYSTEM_BUS_ADDRESS",
                 QByteArray("unix:path=" + QFile::encodeName(m_dir.filePath("no-bus"))));
         test::setTimeZone("Europe/Berlin");
-        m_tzid =
-            QString::fromUtf8(i_cal_timezone_get_tzid(i_cal_timezone_get_builtin_timezone("Europe/Berlin")));
 
         GError *error = nullptr;
         m_registry = e_source_registry_new_sync(nullptr, &error);
-        check(m_registry != nullptr, error, "registry");
+        test::checkGLib(m_registry != nullptr, error, "registry");
 
         // Two accounts (the second one's calendars made first, so that the
         // order on screen cannot come from the order of creation) and one
         // calendar of no account.
-        commitSource("test-zeta-account", "zeta mail", nullptr, false);
-        commitSource("test-zeta", "Zeta", "test-zeta-account", true);
-        commitSource("test-alpha-account", "Alpha mail", nullptr, false);
-        commitSource("test-alpha-meetings", "Meetings", "test-alpha-account", true);
-        commitSource("test-alpha-travel", "Travel", "test-alpha-account", true);
-        commitSource("test-loose", "Loose", nullptr, true);
+        g_object_unref(test::commitSource(m_registry, "test-zeta-account", "zeta mail", nullptr, false));
+        g_object_unref(test::commitSource(m_registry, "test-zeta", "Zeta", "test-zeta-account", true));
+        g_object_unref(test::commitSource(m_registry, "test-alpha-account", "Alpha mail", nullptr, false));
+        g_object_unref(
+            test::commitSource(m_registry, "test-alpha-meetings", "Meetings", "test-alpha-account", true));
+        g_object_unref(
+            test::commitSource(m_registry, "test-alpha-travel", "Travel", "test-alpha-account", true));
+        g_object_unref(test::commitSource(m_registry, "test-loose", "Loose", nullptr, true));
 
         ECalClient *meetings = connectTo("test-alpha-meetings");
-        create(meetings, "standup", "20260610T090000", "20260610T091500", "Standup");
-        create(meetings, "review", "20260610T140000", "20260610T150000", "Review");
+        test::createEvent(
+            meetings, test::vevent("standup", "20260610T090000", "20260610T091500", "SUMMARY:Standup\r\n"));
+        test::createEvent(meetings,
+                          test::vevent("review", "20260610T140000", "20260610T150000", "SUMMARY:Review\r\n"));
         ECalClient *travel = connectTo("test-alpha-travel");
-        create(travel, "train", "20260610T170000", "20260610T183000", "Train");
-        create(travel, "flight", "20260611T080000", "20260611T100000", "Flight tomorrow");
+        test::createEvent(travel,
+                          test::vevent("train", "20260610T170000", "20260610T183000", "SUMMARY:Train\r\n"));
+        test::createEvent(travel, test::vevent("flight", "20260611T080000", "20260611T100000",
+                                               "SUMMARY:Flight tomorrow\r\n"));
         ECalClient *zeta = connectTo("test-zeta");
-        create(zeta, "offsite", "20260610", "20260611", "Offsite");
+        test::createEvent(zeta, test::vevent("offsite", "20260610", "20260611", "SUMMARY:Offsite\r\n"));
         ECalClient *loose = connectTo("test-loose");
-        create(loose, "dentist", "20260610T113000", "20260610T120000", "Dentist");
+        test::createEvent(
+            loose, test::vevent("dentist", "20260610T113000", "20260610T120000", "SUMMARY:Dentist\r\n"));
     }
 
     void init() {

@@ -31,4 +31,12 @@ void setTimeZone(const QByteArray &tz) {
     ::tzset();
 }
 
+QSet<QString> storedStringSet(const QString &key) {
+    UserDefaults::reload();
+    const std::optional<QStringList> stored = UserDefaults::stringListValue(key);
+    if (!stored)
+        return {QStringLiteral("<absent>")};
+    return QSet<QString>(stored->cbegin(), stored->cend());
+}
+
 } // namespace daybrook::test

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QSet>
 #include <QString>
 #include <QTimeZone>
 
@@ -15,5 +16,9 @@ QDateTime localTime(int hour, int minute = 0, int second = 0, QDate date = QDate
 
 // Sets the process time zone (TZ) and makes Qt pick it up.
 void setTimeZone(const QByteArray &tz);
+
+// The list stored under `key` as the next start of the program would read it
+// back, as a set; {"<absent>"} when nothing is stored there.
+QSet<QString> storedStringSet(const QString &key);
 
 } // namespace daybrook::test

@@ -2,12 +2,12 @@
 #include "app/Notifications.h"
 #include "bar/BarGeometry.h"
 #include "bar/FloatingBarPanel.h"
+#include "support/OffscreenScreens.h"
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
 #include <QScreen>
 #include <QSignalSpy>
-#include <QTemporaryFile>
 #include <QTest>
 
 using namespace daybrook;
@@ -66,16 +66,14 @@ private Q_SLOTS:
 
 int main(int argc, char *argv[]) {
     // Three virtual screens, two of them sharing a name.
-    QTemporaryFile config;
-    config.open();
-    config.write(R"({"synchronousWindowSystemEvents": true, "windowFrameMargins": false, "screens": [
+    const QByteArray screens = R"(
         {"name": "DP-1", "x": 0, "y": 0, "width": 1920, "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
         {"name": "DP-2", "x": 1920, "y": 0, "width": 2560, "height": 1440, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
-        {"name": "DP-2", "x": -1280, "y": 0, "width": 1280, "height": 1024, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
-    config.flush();
-    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.fileName().toUtf8());
-    QApplication app(argc, argv);
-    ScreenChoiceTest test;
-    return QTest::qExec(&test, argc, argv);
+        {"name": "DP-2", "x": -1280, "y": 0, "width": 1280, "height": 1024, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1})";
+    return test::runOnScreens(argc, argv, screens, [&] {
+        ScreenChoiceTest test;
+        return QTest::qExec(&test, argc, argv);
+    });
 }
+
 #include "test_screen_choice.moc"

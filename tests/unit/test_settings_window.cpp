@@ -13,7 +13,9 @@
 #include "settings/IntegrationsSettingsView.h"
 #include "settings/SettingsView.h"
 #include "settings/TriStateCheckbox.h"
+#include "support/OffscreenScreens.h"
 #include "support/TestEnvironment.h"
+#include "support/WidgetFinders.h"
 #include "todoist/TodoistSettingsViews.h"
 
 #include <QApplication>
@@ -29,27 +31,10 @@
 #include <QTest>
 
 using namespace daybrook;
+using test::child;
+using test::click;
 
 namespace {
-
-template <typename T> T *child(QObject *root, const QString &name) {
-    T *found = root->findChild<T *>(name);
-    if (!found)
-        qWarning("no child named %s", qPrintable(name));
-    return found;
-}
-
-void click(QWidget *widget) {
-    QVERIFY(widget);
-    // Rows rebuilt a moment ago are laid out on the next turn of the loop.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    QVERIFY(widget->isVisible());
-    // A check box takes clicks on its box and text only, which sit at its leading end.
-    const QPoint at =
-        qobject_cast<QCheckBox *>(widget) ? QPoint(8, widget->height() / 2) : widget->rect().center();
-    QTest::mouseClick(widget, Qt::LeftButton, {}, at);
-}
 
 // A small project list with the same rules as the service: a click acts on the
 // project and all below it.
@@ -862,22 +847,14 @@ private:
 };
 
 int main(int argc, char *argv[]) {
-    const QString config = QDir::temp().filePath(
-        QStringLiteral("daybrook-settings-screens-%1.json").arg(QCoreApplication::applicationPid()));
-    QFile file(config);
-    if (!file.open(QIODevice::WriteOnly))
-        return 1;
-    file.write(R"({"synchronousWindowSystemEvents": true, "windowFrameMargins": false, "screens": [
+    const QByteArray screens = R"(
         {"name": "eDP-1", "x": 0, "y": 0, "width": 1920, "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
-        {"name": "DP-3", "x": 1920, "y": 0, "width": 2560, "height": 1440, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
-    file.close();
-    qputenv("QT_QPA_PLATFORM", QByteArray("offscreen:configfile=") + QFile::encodeName(config));
-    QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    SettingsWindowTest test;
-    const int status = QTest::qExec(&test, argc, argv);
-    QFile::remove(config);
-    return status;
+        {"name": "DP-3", "x": 1920, "y": 0, "width": 2560, "height": 1440, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1})";
+    return test::runOnScreens(argc, argv, screens, [&] {
+        QApplication::setQuitOnLastWindowClosed(false);
+        SettingsWindowTest test;
+        return QTest::qExec(&test, argc, argv);
+    });
 }
 
 #include "test_settings_window.moc"

@@ -9,12 +9,15 @@
 #include "settings/IntegrationsSettingsView.h"
 #include "settings/SettingsView.h"
 #include "settings/TriStateCheckbox.h"
+#include "support/MemorySecretStore.h"
+#include "support/NmeaLog.h"
 #include "support/TestEnvironment.h"
+#include "support/TodoistJson.h"
+#include "support/WidgetFinders.h"
 #include "todoist/TodoistService.h"
 #include "todoist/TodoistSettingsViews.h"
 
 #include <QApplication>
-#include <QCoroTimer>
 #include <QFile>
 #include <QHttpServer>
 #include <QHttpServerResponse>
@@ -28,23 +31,17 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrlQuery>
-#include <cmath>
 
 using namespace daybrook;
-using namespace std::chrono_literals;
+using test::click;
+using test::ids;
+using test::labelText;
+using test::projectJson;
+using test::taskJson;
 
 namespace {
 
 // ---- widgets ----
-
-void click(QWidget *widget) {
-    QVERIFY(widget);
-    // Rows rebuilt a moment ago are laid out on the next turn of the loop.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    QVERIFY(widget->isVisible());
-    QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center());
-}
 
 QWidget *projectRow(QWidget *pane, const QString &id) {
     return pane->findChild<QWidget *>(QStringLiteral("project:") + id);
@@ -65,72 +62,15 @@ ToggleState shownState(QWidget *pane, const QString &id) {
     return box ? box->state() : ToggleState(-1);
 }
 
-QString labelText(QWidget *root, const QString &name) {
-    auto *label = root->findChild<QLabel *>(name);
-    return label ? label->text() : QStringLiteral("<no %1>").arg(name);
-}
-
-QSet<QString> ids(std::initializer_list<const char *> list) {
-    QSet<QString> result;
-    for (const char *id : list)
-        result.insert(QString::fromLatin1(id));
-    return result;
-}
-
-// What the next start of the program would read back.
 QSet<QString> storedDisabledIds() {
-    UserDefaults::reload();
-    const std::optional<QStringList> stored =
-        UserDefaults::stringListValue(QStringLiteral("disabledProjectIds"));
-    if (!stored)
-        return {QStringLiteral("<absent>")};
-    return QSet<QString>(stored->cbegin(), stored->cend());
+    return test::storedStringSet(QStringLiteral("disabledProjectIds"));
 }
 
 // ---- Todoist on 127.0.0.1 ----
 
-// Answers on a later turn of the event loop, as a real secret service does.
-class MemorySecretStore : public SecretStore {
-public:
-    QMap<QString, QString> items;
-
-    QCoro::Task<Result> read(QString key) override {
-        co_await QCoro::sleepFor(1ms);
-        if (!items.contains(key))
-            co_return Result{Status::NotFound, {}, {}};
-        co_return Result{Status::Ok, items.value(key), {}};
-    }
-    QCoro::Task<Result> write(QString key, QString value) override {
-        co_await QCoro::sleepFor(1ms);
-        items.insert(key, value);
-        co_return Result{};
-    }
-    QCoro::Task<Result> remove(QString key) override {
-        co_await QCoro::sleepFor(1ms);
-        items.remove(key);
-        co_return Result{};
-    }
-};
-
 QByteArray page(const QJsonArray &results, const QJsonValue &cursor = {}) {
     return QJsonDocument(QJsonObject{{"results", results}, {"next_cursor", cursor}})
         .toJson(QJsonDocument::Compact);
-}
-
-QJsonObject projectJson(const QString &id, const QString &name, const QJsonValue &parent, int order) {
-    return {{"id", id},
-            {"name", name},
-            {"color", "berry_red"},
-            {"parent_id", parent},
-            {"child_order", order},
-            {"view_style", "list"}};
-}
-
-QJsonObject taskJson(const QString &id, const QString &project, const QString &due = {}) {
-    QJsonObject task{{"id", id},       {"project_id", project}, {"content", QStringLiteral("Task ") + id},
-                     {"duration", {}}, {"child_order", 1},      {"labels", QJsonArray{}}};
-    task.insert("due", due.isEmpty() ? QJsonValue() : QJsonObject{{"date", due}, {"timezone", {}}});
-    return task;
 }
 
 // Both lists in two pages each; only "tok-1" is let in.
@@ -144,11 +84,12 @@ public:
             page({projectJson("w1a", "Acme", "w1", 1), projectJson("w2", "Admin", "w", 2),
                   projectJson("h", "Home", {}, 2)});
         // On 2030-01-15: one timed task today, one all-day task today, two timed later.
-        pages["tasks"][""] = page({taskJson("t1", "w1a", "2030-01-15T09:30:00"),
-                                   taskJson("t2", "h", "2030-01-15"), taskJson("t3", "w2")},
-                                  QStringLiteral("tasks-2"));
-        pages["tasks"]["tasks-2"] =
-            page({taskJson("t4", "w", "2030-01-16T08:00:00"), taskJson("t5", "h", "2030-01-20T10:00:00Z")});
+        pages["tasks"][""] =
+            page({taskJson("t1", "w1a", "Task t1", "2030-01-15T09:30:00"),
+                  taskJson("t2", "h", "Task t2", "2030-01-15"), taskJson("t3", "w2", "Task t3")},
+                 QStringLiteral("tasks-2"));
+        pages["tasks"]["tasks-2"] = page({taskJson("t4", "w", "Task t4", "2030-01-16T08:00:00"),
+                                          taskJson("t5", "h", "Task t5", "2030-01-20T10:00:00Z")});
         for (const char *name : {"projects", "tasks"}) {
             m_server.route(QStringLiteral("/api/v1/") + QLatin1String(name),
                            [this, name](const QHttpServerRequest &request) {
@@ -192,36 +133,6 @@ private:
 
 const QDateTime taskDay(QDate(2030, 1, 15), QTime(10, 0), Qt::UTC);
 
-// ---- a position from a replayed receiver log ----
-
-QByteArray sentence(const QByteArray &body) {
-    quint8 sum = 0;
-    for (const char c : body)
-        sum ^= static_cast<quint8>(c);
-    return '$' + body + '*' + QByteArray::number(sum, 16).toUpper().rightJustified(2, '0') + "\r\n";
-}
-
-QByteArray angle(double degrees, int degreeDigits) {
-    const double magnitude = std::abs(degrees);
-    const int whole = static_cast<int>(magnitude);
-    return QByteArray::number(whole).rightJustified(degreeDigits, '0') +
-           QByteArray::number((magnitude - whole) * 60.0, 'f', 4).rightJustified(7, '0');
-}
-
-// A receiver standing still at one place, one fix every fifth of a second.
-QByteArray track(double latitude, double longitude, int fixes) {
-    QByteArray text;
-    for (int i = 0; i < fixes; ++i) {
-        const QByteArray stamp =
-            QTime(12, 0).addMSecs(200 * i).toString(QStringLiteral("HHmmss.zzz")).left(9).toLatin1();
-        const QByteArray lat = angle(latitude, 2) + (latitude < 0 ? ",S" : ",N");
-        const QByteArray lon = angle(longitude, 3) + (longitude < 0 ? ",W" : ",E");
-        text += sentence("GPRMC," + stamp + ",A," + lat + ',' + lon + ",0.0,0.0,210626,,,A");
-        text += sentence("GPGGA," + stamp + ',' + lat + ',' + lon + ",1,08,0.9,34.0,M,0.0,M,,");
-    }
-    return text;
-}
-
 const QDate solstice(2026, 6, 21);
 
 } // namespace
@@ -234,7 +145,7 @@ class SettingsWithServicesTest : public QObject {
 
     std::unique_ptr<TodoistService> makeTodoist() {
         auto service =
-            std::make_unique<TodoistService>(m_server->config(), std::make_shared<MemorySecretStore>());
+            std::make_unique<TodoistService>(m_server->config(), std::make_shared<test::MemorySecretStore>());
         service->setUrlOpener([](const QUrl &) {});
         QSignalSpy loaded(service.get(), &TodoistService::storedTokenLoaded);
         if (!loaded.wait(5000))
@@ -399,7 +310,7 @@ private Q_SLOTS:
         {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(track(52.52, 13.405, 30));
+            file.write(test::nmeaTrack(52.52, 13.405, 30));
         }
         AppStateDependencies dependencies;
         dependencies.dataSource = std::make_unique<DataSource>(nullptr, makeTodoist());

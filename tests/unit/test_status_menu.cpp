@@ -8,6 +8,7 @@
 #include "bar/FloatingBarPanel.h"
 #include "platform/Autostart.h"
 #include "settings/SettingsView.h"
+#include "support/OffscreenScreens.h"
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
@@ -281,23 +282,15 @@ private Q_SLOTS:
 
 int main(int argc, char *argv[]) {
     // Three virtual screens side by side.
-    const QString config = QDir::temp().filePath(
-        QStringLiteral("daybrook-status-menu-screens-%1.json").arg(QCoreApplication::applicationPid()));
-    QFile file(config);
-    if (!file.open(QIODevice::WriteOnly))
-        return 1;
-    file.write(R"({"synchronousWindowSystemEvents": true, "windowFrameMargins": false, "screens": [
+    const QByteArray screens = R"(
         {"name": "DP-1", "x": 0, "y": 0, "width": 1920, "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
         {"name": "HDMI-1", "x": 1920, "y": 0, "width": 1280, "height": 1024, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
-        {"name": "DP-2", "x": 3200, "y": 0, "width": 1920, "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
-    file.close();
-    qputenv("QT_QPA_PLATFORM", QByteArray("offscreen:configfile=") + QFile::encodeName(config));
-    QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    StatusMenuTest test;
-    const int status = QTest::qExec(&test, argc, argv);
-    QFile::remove(config);
-    return status;
+        {"name": "DP-2", "x": 3200, "y": 0, "width": 1920, "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1})";
+    return test::runOnScreens(argc, argv, screens, [&] {
+        QApplication::setQuitOnLastWindowClosed(false);
+        StatusMenuTest test;
+        return QTest::qExec(&test, argc, argv);
+    });
 }
 
 #include "test_status_menu.moc"

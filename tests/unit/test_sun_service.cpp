@@ -1,6 +1,7 @@
 #include "app/Clock.h"
 #include "app/UserDefaults.h"
 #include "data/SunService.h"
+#include "support/NmeaLog.h"
 #include "support/TestEnvironment.h"
 
 #include <QFile>
@@ -14,35 +15,6 @@
 using namespace daybrook;
 
 namespace {
-
-QByteArray sentence(const QByteArray &body) {
-    quint8 sum = 0;
-    for (const char c : body)
-        sum ^= static_cast<quint8>(c);
-    return '$' + body + '*' + QByteArray::number(sum, 16).toUpper().rightJustified(2, '0') + "\r\n";
-}
-
-QByteArray angle(double degrees, int degreeDigits) {
-    const double magnitude = std::abs(degrees);
-    const int whole = static_cast<int>(magnitude);
-    return QByteArray::number(whole).rightJustified(degreeDigits, '0') +
-           QByteArray::number((magnitude - whole) * 60.0, 'f', 4).rightJustified(7, '0');
-}
-
-// A receiver's log standing still at one place: one fix (RMC and GGA) every
-// fifth of a second, which is how fast the replay hands them out.
-QByteArray track(double latitude, double longitude, int fixes) {
-    QByteArray text;
-    for (int i = 0; i < fixes; ++i) {
-        const QTime time = QTime(12, 0).addMSecs(200 * i);
-        const QByteArray stamp = time.toString(QStringLiteral("HHmmss.zzz")).left(9).toLatin1();
-        const QByteArray lat = angle(latitude, 2) + (latitude < 0 ? ",S" : ",N");
-        const QByteArray lon = angle(longitude, 3) + (longitude < 0 ? ",W" : ",E");
-        text += sentence("GPRMC," + stamp + ",A," + lat + ',' + lon + ",0.0,0.0,210626,,,A");
-        text += sentence("GPGGA," + stamp + ',' + lat + ',' + lon + ",1,08,0.9,34.0,M,0.0,M,,");
-    }
-    return text;
-}
 
 // The NMEA source of Qt Positioning replaying a file; counts the requests it gets.
 class ReplaySource : public QNmeaPositionInfoSource {
@@ -123,8 +95,8 @@ private Q_SLOTS:
         qputenv("DBUS_SYSTEM_BUS_ADDRESS",
                 QByteArray("unix:path=" + QFile::encodeName(m_dir.filePath("no-bus"))));
         QVERIFY(m_dir.isValid());
-        m_berlin = writeFile(m_dir.filePath("berlin.nmea"), track(52.52, 13.405, 30));
-        m_tromso = writeFile(m_dir.filePath("tromso.nmea"), track(69.6492, 18.9553, 30));
+        m_berlin = writeFile(m_dir.filePath("berlin.nmea"), test::nmeaTrack(52.52, 13.405, 30));
+        m_tromso = writeFile(m_dir.filePath("tromso.nmea"), test::nmeaTrack(69.6492, 18.9553, 30));
         m_silent = writeFile(m_dir.filePath("silent.nmea"), QByteArray());
     }
 

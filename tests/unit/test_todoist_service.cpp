@@ -3,10 +3,11 @@
 #include "app/Clock.h"
 #include "app/Logging.h"
 #include "app/UserDefaults.h"
+#include "support/MemorySecretStore.h"
 #include "support/TestEnvironment.h"
+#include "support/TodoistJson.h"
 #include "todoist/TodoistService.h"
 
-#include <QCoroTimer>
 #include <QFile>
 #include <QHttpServer>
 #include <QHttpServerResponse>
@@ -22,44 +23,10 @@
 #include <QUrlQuery>
 
 using namespace daybrook;
-using namespace std::chrono_literals;
+using test::projectJson;
+using test::taskJson;
 
 namespace {
-
-// Keeps secrets in memory, answering on a later turn of the event loop as a
-// real secret service does, and records every operation in order.
-class MemorySecretStore : public SecretStore {
-public:
-    QMap<QString, QString> items;
-    QStringList operations;
-    bool available = true;
-
-    QCoro::Task<Result> read(QString key) override {
-        co_await QCoro::sleepFor(1ms);
-        operations << QStringLiteral("read ") + key;
-        if (!available)
-            co_return Result{Status::Unavailable, {}, QStringLiteral("test store offline")};
-        if (!items.contains(key))
-            co_return Result{Status::NotFound, {}, {}};
-        co_return Result{Status::Ok, items.value(key), {}};
-    }
-    QCoro::Task<Result> write(QString key, QString value) override {
-        co_await QCoro::sleepFor(1ms);
-        operations << QStringLiteral("write ") + key;
-        if (!available)
-            co_return Result{Status::Unavailable, {}, QStringLiteral("test store offline")};
-        items.insert(key, value);
-        co_return Result{};
-    }
-    QCoro::Task<Result> remove(QString key) override {
-        co_await QCoro::sleepFor(1ms);
-        operations << QStringLiteral("remove ") + key;
-        if (!available)
-            co_return Result{Status::Unavailable, {}, QStringLiteral("test store offline")};
-        items.remove(key);
-        co_return Result{};
-    }
-};
 
 struct Reply {
     int status = 200;
@@ -81,23 +48,6 @@ struct Recorded {
 
 Reply json(const QJsonObject &object, int status = 200) {
     return {status, QJsonDocument(object).toJson(QJsonDocument::Compact)};
-}
-
-QJsonObject taskJson(const QString &id, const QString &project, const QString &content,
-                     const QString &due = {}) {
-    QJsonObject task{{"id", id},       {"project_id", project}, {"content", content},
-                     {"duration", {}}, {"child_order", 1},      {"labels", QJsonArray{}}};
-    task.insert("due", due.isEmpty() ? QJsonValue() : QJsonObject{{"date", due}, {"timezone", {}}});
-    return task;
-}
-
-QJsonObject projectJson(const QString &id, const QString &name, const QJsonValue &parent, int order) {
-    return {{"id", id},
-            {"name", name},
-            {"color", "berry_red"},
-            {"parent_id", parent},
-            {"child_order", order},
-            {"view_style", "list"}};
 }
 
 Reply pageReply(const QJsonArray &results, const QJsonValue &cursor = {}) {
@@ -235,7 +185,7 @@ class TodoistServiceTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<FakeTodoist> server;
-    std::shared_ptr<MemorySecretStore> store;
+    std::shared_ptr<test::MemorySecretStore> store;
 
     std::unique_ptr<TodoistService> makeService(TodoistConfig config) {
         auto service = std::make_unique<TodoistService>(std::move(config), store);
@@ -274,7 +224,7 @@ private Q_SLOTS:
         Clock::freezeAt(frozenNow);
         server = std::make_unique<FakeTodoist>();
         QVERIFY(server->port != 0);
-        store = std::make_shared<MemorySecretStore>();
+        store = std::make_shared<test::MemorySecretStore>();
     }
     void cleanup() {
         Clock::reset();

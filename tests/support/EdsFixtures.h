@@ -1,0 +1,40 @@
+#pragma once
+
+// Calendars and events written through libecal into the private
+// evolution-data-server of the test's own D-Bus session, the way another
+// calendar program would write them.
+
+#include <QByteArray>
+#include <optional>
+
+#include <libecal/libecal.h>
+#include <libedataserver/libedataserver.h>
+
+namespace daybrook::test {
+
+// Ends the test program when a call into the calendar store failed: nothing
+// after it could be trusted.
+void checkGLib(gboolean ok, GError *error, const char *what);
+
+// Commits a source to the registry: an account (calendar false) or a local
+// calendar. A calendar keeps the colour the store gives it unless `color` is
+// set; nullptr takes the colour away. Returns a reference the caller releases.
+ESource *commitSource(ESourceRegistry *registry, const char *uid, const char *name, const char *parent,
+                      bool calendar, std::optional<const char *> color = std::nullopt);
+
+// Connects to a committed calendar (waiting for the registry to list it) and
+// teaches it the Europe/Berlin zone. Returns a reference the caller releases.
+ECalClient *connectCalendar(ESourceRegistry *registry, const char *uid);
+
+// The TZID under which the calendar knows Europe/Berlin.
+QByteArray berlinZoneId();
+
+// An event in Berlin time; times are "yyyyMMddTHHmmss", or "yyyyMMdd" for a
+// date. `summaryLine` and `extra` are whole content lines ("SUMMARY:...\r\n").
+QByteArray vevent(const char *uid, const char *start, const char *end, const char *summaryLine,
+                  const char *extra = "");
+
+void createEvent(ECalClient *client, const QByteArray &ics);
+void modifyEvent(ECalClient *client, const QByteArray &ics, ECalObjModType mod = E_CAL_OBJ_MOD_ALL);
+
+} // namespace daybrook::test

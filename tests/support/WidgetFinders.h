@@ -1,0 +1,57 @@
+#pragma once
+
+// Finding and clicking the widgets of the settings window by object name, as
+// a user would reach them.
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QSet>
+#include <QString>
+#include <QTest>
+#include <QWidget>
+#include <initializer_list>
+
+namespace daybrook::test {
+
+// The named child, with a warning naming what is missing when it is not there.
+template <typename T> T *child(QObject *root, const QString &name) {
+    T *found = root->findChild<T *>(name);
+    if (!found)
+        qWarning("no child named %s", qPrintable(name));
+    return found;
+}
+
+// A left click where a user would click the widget; fails the test when the
+// widget is missing or hidden.
+inline void click(QWidget *widget) {
+    QVERIFY(widget);
+    // Rows rebuilt a moment ago are laid out on the next turn of the loop.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QVERIFY(widget->isVisible());
+    // A check box takes clicks on its box and text only, which sit at its leading end.
+    const QPoint at =
+        qobject_cast<QCheckBox *>(widget) ? QPoint(8, widget->height() / 2) : widget->rect().center();
+    QTest::mouseClick(widget, Qt::LeftButton, {}, at);
+}
+
+inline bool shown(QWidget *root, const QString &name) {
+    auto *widget = root->findChild<QWidget *>(name);
+    return widget && widget->isVisible();
+}
+
+// The text of the named label, or a text saying it is missing.
+inline QString labelText(QWidget *root, const QString &name) {
+    auto *label = root->findChild<QLabel *>(name);
+    return label ? label->text() : QStringLiteral("<no %1>").arg(name);
+}
+
+inline QSet<QString> ids(std::initializer_list<const char *> list) {
+    QSet<QString> result;
+    for (const char *id : list)
+        result.insert(QString::fromLatin1(id));
+    return result;
+}
+
+} // namespace daybrook::test
