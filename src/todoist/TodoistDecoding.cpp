@@ -1,5 +1,7 @@
 #include "todoist/TodoistDecoding.h"
 
+#include "todoist/JsonObjectReader.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -15,69 +17,6 @@ namespace daybrook {
 
 namespace {
 
-// Reads typed fields of one JSON object and remembers the first failure as
-// "key reason"; callers put the path in front ("results[3].due.date is missing"),
-// so that successful decoding never builds path texts.
-class FieldReader {
-public:
-    FieldReader(const QJsonObject &object, QString &error) : m_object(object), m_error(error) {}
-
-    bool requiredString(QLatin1StringView key, QString &out) { return string(key, out, true); }
-
-    bool optionalString(QLatin1StringView key, std::optional<QString> &out) {
-        const QJsonValue value = m_object.value(key);
-        if (value.isUndefined() || value.isNull())
-            return true;
-        if (!value.isString())
-            return fail(key, QStringLiteral("is not a string"));
-        out = value.toString();
-        return true;
-    }
-
-    bool optionalInteger(QLatin1StringView key, std::optional<qint64> &out) {
-        const QJsonValue value = m_object.value(key);
-        if (value.isUndefined() || value.isNull())
-            return true;
-        qint64 number = 0;
-        if (!integer(key, value, number))
-            return false;
-        out = number;
-        return true;
-    }
-
-private:
-    bool string(QLatin1StringView key, QString &out, bool required) {
-        const QJsonValue value = m_object.value(key);
-        if (value.isUndefined() || value.isNull())
-            return required ? fail(key, QStringLiteral("is missing")) : true;
-        if (!value.isString())
-            return fail(key, QStringLiteral("is not a string"));
-        out = value.toString();
-        return true;
-    }
-
-    bool integer(QLatin1StringView key, const QJsonValue &value, qint64 &out) {
-        if (!value.isDouble())
-            return fail(key, QStringLiteral("is not an integer"));
-        // toInteger() gives its default for anything that is not a whole number
-        // in range, so two different defaults tell a real value from a refusal.
-        const qint64 a = value.toInteger(0);
-        const qint64 b = value.toInteger(1);
-        if (a != b)
-            return fail(key, QStringLiteral("is not an integer"));
-        out = a;
-        return true;
-    }
-
-    bool fail(QLatin1StringView key, const QString &reason) {
-        m_error = key + QLatin1Char(' ') + reason;
-        return false;
-    }
-
-    const QJsonObject &m_object;
-    QString &m_error;
-};
-
 bool isDigit(QChar c) {
     return c.unicode() >= '0' && c.unicode() <= '9';
 }
@@ -92,47 +31,6 @@ int digits(QStringView text, qsizetype pos, int count) {
         value = value * 10 + (c.unicode() - '0');
     }
     return value;
-}
-
-// A due date of the v1 API: "yyyy-MM-dd", a floating "yyyy-MM-ddTHH:mm:ss" or a
-// fixed UTC "yyyy-MM-ddTHH:mm:ss[.f...]Z". Our record keeps the day as "date" and
-// the full text as "datetime" when there is a time; the day of a fixed time is
-// the local day of that instant, which is what "due today" means to the user.
-void mapDueDate(const QString &text, TodoistDue &due) {
-    if (!text.contains(QLatin1Char('T'))) {
-        due.date = text;
-        return;
-    }
-    due.datetime = text;
-    const bool fixed =
-        text.endsWith(QLatin1Char('Z')) || (text.size() > 6 && (text[text.size() - 6] == QLatin1Char('+') ||
-                                                                text[text.size() - 6] == QLatin1Char('-')));
-    if (fixed) {
-        if (const auto instant = parseDueDatetime(text)) {
-            due.date = instant->toLocalTime().date().toString(Qt::ISODate);
-            return;
-        }
-    }
-    // A floating time, or a fixed one that does not parse (that task is dropped
-    // later with a log line; its day still reads from the text).
-    due.date = text.left(10);
-}
-
-bool parseObject(const QByteArray &body, QJsonObject &object, QString &error) {
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        error = QStringLiteral("invalid JSON at offset %1: %2")
-                    .arg(parseError.offset)
-                    .arg(parseError.errorString());
-        return false;
-    }
-    if (!document.isObject()) {
-        error = QStringLiteral("the body is not a JSON object");
-        return false;
-    }
-    object = document.object();
-    return true;
 }
 
 // MARK: Pages
@@ -744,10 +642,10 @@ Decoded<TodoistPage<TodoistProject>> decodeProjectPage(const QByteArray &body) {
 Decoded<TokenResponse> decodeTokenResponse(const QByteArray &body) {
     Decoded<TokenResponse> result;
     QJsonObject object;
-    if (!parseObject(body, object, result.error))
+    if (!parseJsonObject(body, object, result.error))
         return result;
     TokenResponse token;
-    FieldReader reader(object, result.error);
+    JsonFieldReader reader(object, result.error);
     if (!reader.requiredString(QLatin1StringView("access_token"), token.accessToken) ||
         !reader.requiredString(QLatin1StringView("token_type"), token.tokenType) ||
         !reader.optionalInteger(QLatin1StringView("expires_in"), token.expiresIn) ||
@@ -817,6 +715,30 @@ std::optional<QDateTime> parseDueDatetime(QStringView text) {
     }
     const QDateTime utc(date, time, Qt::UTC);
     return utc.addSecs(-offsetSeconds);
+}
+
+// A due date of the v1 API: "yyyy-MM-dd", a floating "yyyy-MM-ddTHH:mm:ss" or a
+// fixed UTC "yyyy-MM-ddTHH:mm:ss[.f...]Z". Our record keeps the day as "date" and
+// the full text as "datetime" when there is a time; the day of a fixed time is
+// the local day of that instant, which is what "due today" means to the user.
+void mapDueDate(const QString &text, TodoistDue &due) {
+    if (!text.contains(QLatin1Char('T'))) {
+        due.date = text;
+        return;
+    }
+    due.datetime = text;
+    const bool fixed =
+        text.endsWith(QLatin1Char('Z')) || (text.size() > 6 && (text[text.size() - 6] == QLatin1Char('+') ||
+                                                                text[text.size() - 6] == QLatin1Char('-')));
+    if (fixed) {
+        if (const auto instant = parseDueDatetime(text)) {
+            due.date = instant->toLocalTime().date().toString(Qt::ISODate);
+            return;
+        }
+    }
+    // A floating time, or a fixed one that does not parse (that task is dropped
+    // later with a log line; its day still reads from the text).
+    due.date = text.left(10);
 }
 
 } // namespace daybrook

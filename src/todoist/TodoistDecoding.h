@@ -37,4 +37,9 @@ Decoded<TokenResponse> decodeTokenResponse(const QByteArray &body);
 // or by nothing (a floating time on the local clock, read in the current zone).
 std::optional<QDateTime> parseDueDatetime(QStringView text);
 
+// Maps the v1 "due.date" text onto our record: the day as "date", the whole
+// text as "datetime" when it carries a time (a fixed time's day is the local day
+// of its instant).
+void mapDueDate(const QString &text, TodoistDue &due);
+
 } // namespace daybrook
