@@ -123,20 +123,38 @@ bool addBenchCalendar(QString *error) {
 
 // Runs one fetch while a 1 ms timer ticks; returns the longest gap between two
 // ticks, i.e. the longest time the event loop was kept from turning.
+// A 1 ms timer that records the longest gap between two of its ticks.
+class StallWatch {
+public:
+    StallWatch() {
+        m_clock.start();
+        m_last = m_clock.nsecsElapsed();
+        m_ticker.setTimerType(Qt::PreciseTimer);
+        m_ticker.setInterval(1);
+        QObject::connect(&m_ticker, &QTimer::timeout, [this] { tick(); });
+        m_ticker.start();
+    }
+    double elapsedMs() const { return double(m_clock.nsecsElapsed()) / 1e6; }
+    // The longest gap so far, counting the one still open.
+    double longestMs() {
+        tick();
+        return double(m_longest) / 1e6;
+    }
+
+private:
+    void tick() {
+        const qint64 now = m_clock.nsecsElapsed();
+        m_longest = std::max(m_longest, now - m_last);
+        m_last = now;
+    }
+    QElapsedTimer m_clock;
+    QTimer m_ticker;
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
+};
+
 double fetchWithStallWatch(CalendarService &service, double *fetchMs) {
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = clock.nsecsElapsed();
-    qint64 longest = 0;
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(1);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        longest = std::max(longest, now - last);
-        last = now;
-    });
-    ticker.start();
+    StallWatch watch;
     QEventLoop loop;
     bool done = false;
     [](CalendarService *s, bool *flag, QEventLoop *l) -> QCoro::Task<> {
@@ -146,10 +164,8 @@ double fetchWithStallWatch(CalendarService &service, double *fetchMs) {
     }(&service, &done, &loop);
     if (!done)
         loop.exec();
-    *fetchMs = double(clock.nsecsElapsed()) / 1e6;
-    const qint64 now = clock.nsecsElapsed();
-    longest = std::max(longest, now - last);
-    return double(longest) / 1e6;
+    *fetchMs = watch.elapsedMs();
+    return watch.longestMs();
 }
 
 } // namespace
@@ -174,23 +190,11 @@ static void BM_EdsFetchStall(benchmark::State &state) {
     // What the loop shows with nothing to do, for comparison (other programs
     // on the machine preempt it too).
     {
-        QElapsedTimer clock;
-        clock.start();
-        qint64 last = clock.nsecsElapsed();
-        qint64 longest = 0;
-        QTimer ticker;
-        ticker.setTimerType(Qt::PreciseTimer);
-        ticker.setInterval(1);
-        QObject::connect(&ticker, &QTimer::timeout, [&] {
-            const qint64 now = clock.nsecsElapsed();
-            longest = std::max(longest, now - last);
-            last = now;
-        });
-        ticker.start();
+        StallWatch watch;
         QEventLoop loop;
         QTimer::singleShot(500, &loop, &QEventLoop::quit);
         loop.exec();
-        state.counters["idle_stall_ms"] = double(longest) / 1e6;
+        state.counters["idle_stall_ms"] = watch.longestMs();
     }
     double coldMs = 0;
     const double coldStall = fetchWithStallWatch(service, &coldMs);
