@@ -1,8 +1,8 @@
 // The bar's hot paths: the row layout, the time <-> x mapping, and a whole
 // frame painted into an image.
-#include "app/Clock.h"
 #include "bar/BarRenderer.h"
 #include "bar/BarState.h"
+#include "core/Clock.h"
 
 #include <QImage>
 #include <QPainter>

@@ -1,7 +1,7 @@
 #include "app/AppDelegate.h"
-#include "app/AppState.h"
+#include "app/SettingsView.h"
 #include "app/StatusMenu.h"
-#include "settings/SettingsView.h"
+#include "state/AppState.h"
 #include "todoist/TodoistSettingsViews.h"
 
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "data/SunCalculator.h"
+#include "sun/SunCalculator.h"
 
 #include <QDate>
 #include <QTimeZone>

@@ -1,9 +1,9 @@
 // Draws the bar with a sample day into PNG images: light and dark, collapsed
 // and expanded with an entry tooltip.
 //   daybrook_render [OUTPUT-FOLDER]   (default: docs)
-#include "app/Clock.h"
 #include "bar/BarRenderer.h"
 #include "bar/BarState.h"
+#include "core/Clock.h"
 
 #include <QApplication>
 #include <QDir>

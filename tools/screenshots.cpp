@@ -3,10 +3,10 @@
 // throw-away home folder, so it neither needs a display nor touches the user's
 // settings, keyring or calendars.
 
-#include "app/AppState.h"
-#include "data/CalendarSettingsViews.h"
-#include "data/SunIntegrationRow.h"
-#include "settings/SettingsView.h"
+#include "app/SettingsView.h"
+#include "calendar/CalendarSettingsViews.h"
+#include "state/AppState.h"
+#include "sun/SunIntegrationRow.h"
 #include "todoist/TodoistSettingsViews.h"
 
 #include <QApplication>

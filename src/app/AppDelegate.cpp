@@ -1,13 +1,13 @@
 #include "app/AppDelegate.h"
 
-#include "app/AppState.h"
-#include "app/Logging.h"
-#include "app/Notifications.h"
 #include "app/SettingsWindow.h"
 #include "app/StatusMenu.h"
 #include "app/Updater.h"
-#include "app/UrlRouting.h"
 #include "bar/FloatingBarPanel.h"
+#include "core/Logging.h"
+#include "core/Notifications.h"
+#include "core/UrlRouting.h"
+#include "state/AppState.h"
 
 #include <QGuiApplication>
 #include <QScreen>

@@ -1,7 +1,7 @@
 #include "app/SettingsWindow.h"
 
-#include "settings/SettingsStyle.h"
-#include "settings/SettingsView.h"
+#include "app/SettingsView.h"
+#include "widgets/SettingsStyle.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

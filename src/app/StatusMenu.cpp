@@ -2,9 +2,9 @@
 
 #include "BuildConfig.h"
 #include "app/AppDelegate.h"
-#include "app/AppState.h"
 #include "bar/FloatingBarPanel.h"
-#include "settings/SettingsStyle.h"
+#include "state/AppState.h"
+#include "widgets/SettingsStyle.h"
 
 #include <QCursor>
 #include <QGuiApplication>

@@ -1,8 +1,8 @@
 #include "app/Updater.h"
 
 #include "BuildConfig.h"
-#include "app/Logging.h"
-#include "settings/SettingsStyle.h"
+#include "core/Logging.h"
+#include "widgets/SettingsStyle.h"
 
 #include <QCoroNetworkReply>
 #include <QDesktopServices>

@@ -1,7 +1,7 @@
 #include "bar/BarRenderer.h"
 
-#include "app/AppState.h"
 #include "bar/NightSky.h"
+#include "state/AppState.h"
 
 #include <QFontMetricsF>
 #include <QPainter>

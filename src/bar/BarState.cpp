@@ -1,8 +1,8 @@
 #include "bar/BarState.h"
 
-#include "app/AppState.h"
-#include "app/Clock.h"
-#include "app/Logging.h"
+#include "core/Clock.h"
+#include "core/Logging.h"
+#include "state/AppState.h"
 
 #include <QLocale>
 #include <algorithm>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "bar/BarState.h"
-#include "bar/Color.h"
+#include "core/Color.h"
 
 #include <QLinearGradient>
 #include <QList>

@@ -1,11 +1,11 @@
 #include "bar/FloatingBarPanel.h"
 
-#include "app/AppState.h"
-#include "app/Clock.h"
-#include "app/Logging.h"
 #include "bar/BarGeometry.h"
+#include "core/Clock.h"
+#include "core/Logging.h"
 #include "platform/ScreenCaptureProtection.h"
 #include "platform/X11Panel.h"
+#include "state/AppState.h"
 
 #include <QEasingCurve>
 #include <QEnterEvent>

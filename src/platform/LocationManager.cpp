@@ -1,6 +1,6 @@
 #include "platform/LocationManager.h"
 
-#include "app/Logging.h"
+#include "core/Logging.h"
 
 #include <QGeoPositionInfo>
 #include <QGuiApplication>

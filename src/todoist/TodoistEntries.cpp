@@ -1,6 +1,6 @@
 #include "todoist/TodoistEntries.h"
 
-#include "app/Logging.h"
+#include "core/Logging.h"
 #include "todoist/TodoistDecoding.h"
 
 #include <QHash>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "bar/Color.h"
-#include "data/TimeEntry.h"
+#include "core/Color.h"
+#include "core/TimeEntry.h"
 #include "todoist/TodoistModels.h"
 
 #include <QList>

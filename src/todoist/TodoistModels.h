@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/ToggleState.h"
+
 #include <QList>
 #include <QString>
 #include <optional>
@@ -49,7 +51,5 @@ struct ProjectNode {
     int depth = 0;
     QList<ProjectNode> children;
 };
-
-enum class ToggleState { All, Some, None };
 
 } // namespace daybrook

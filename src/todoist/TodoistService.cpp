@@ -1,9 +1,9 @@
 #include "todoist/TodoistService.h"
 
 #include "BuildConfig.h"
-#include "app/Clock.h"
-#include "app/Logging.h"
-#include "app/UserDefaults.h"
+#include "core/Clock.h"
+#include "core/Logging.h"
+#include "core/UserDefaults.h"
 #include "todoist/TodoistDecoding.h"
 
 #include <QCoroNetworkReply>

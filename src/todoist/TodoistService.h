@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/TimeEntry.h"
+#include "core/TimeEntry.h"
 #include "platform/SecretStore.h"
 #include "todoist/TodoistEntries.h"
 #include "todoist/TodoistModels.h"

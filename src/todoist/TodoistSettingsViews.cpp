@@ -1,6 +1,6 @@
 #include "todoist/TodoistSettingsViews.h"
 
-#include "settings/TriStateCheckbox.h"
+#include "widgets/TriStateCheckbox.h"
 
 #include <QHBoxLayout>
 #include <QPainter>

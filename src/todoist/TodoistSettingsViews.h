@@ -1,7 +1,7 @@
 #pragma once
 
-#include "settings/SettingsWidgets.h"
 #include "todoist/TodoistService.h"
+#include "widgets/SettingsWidgets.h"
 
 #include <QPointer>
 #include <functional>

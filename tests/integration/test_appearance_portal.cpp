@@ -1,5 +1,5 @@
-#include "app/AppState.h"
 #include "platform/SystemAppearance.h"
+#include "state/AppState.h"
 #include "support/TestEnvironment.h"
 
 #include <QDBusConnection>

@@ -1,7 +1,7 @@
-#include "app/Clock.h"
-#include "app/UserDefaults.h"
-#include "data/CalendarService.h"
-#include "data/DataSource.h"
+#include "calendar/CalendarService.h"
+#include "core/Clock.h"
+#include "core/UserDefaults.h"
+#include "state/DataSource.h"
 #include "support/EdsFixtures.h"
 #include "support/TestEnvironment.h"
 

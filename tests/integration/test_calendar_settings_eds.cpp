@@ -1,19 +1,19 @@
 // The calendar parts of the settings window driven by clicks against the real
 // calendar service, reading the private evolution-data-server of the test's
 // own D-Bus session.
-#include "app/AppState.h"
-#include "app/Clock.h"
-#include "app/UserDefaults.h"
-#include "data/CalendarService.h"
-#include "data/CalendarSettingsViews.h"
-#include "data/DataSource.h"
-#include "settings/IntegrationsSettingsView.h"
-#include "settings/SettingsView.h"
-#include "settings/TriStateCheckbox.h"
+#include "app/IntegrationsSettingsView.h"
+#include "app/SettingsView.h"
+#include "calendar/CalendarService.h"
+#include "calendar/CalendarSettingsViews.h"
+#include "core/Clock.h"
+#include "core/UserDefaults.h"
+#include "state/AppState.h"
+#include "state/DataSource.h"
 #include "support/EdsFixtures.h"
 #include "support/TestEnvironment.h"
 #include "support/WidgetFinders.h"
 #include "todoist/TodoistService.h"
+#include "widgets/TriStateCheckbox.h"
 
 #include <QApplication>
 #include <QCollator>

@@ -1,6 +1,6 @@
 // The Todoist sign-in kept in the real Secret Service (gnome-keyring on the
 // private bus the runner starts), checked from outside with secret-tool.
-#include "app/Clock.h"
+#include "core/Clock.h"
 #include "support/TestEnvironment.h"
 #include "todoist/TodoistService.h"
 

@@ -1,7 +1,7 @@
 #include "support/TestEnvironment.h"
 
-#include "app/Clock.h"
-#include "app/UserDefaults.h"
+#include "core/Clock.h"
+#include "core/UserDefaults.h"
 
 #include <QFile>
 #include <QStandardPaths>

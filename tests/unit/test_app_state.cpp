@@ -1,7 +1,7 @@
-#include "app/AppState.h"
-#include "app/Clock.h"
-#include "app/UserDefaults.h"
+#include "core/Clock.h"
+#include "core/UserDefaults.h"
 #include "platform/Autostart.h"
+#include "state/AppState.h"
 #include "support/TestEnvironment.h"
 
 #include <QFile>

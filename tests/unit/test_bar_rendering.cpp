@@ -1,11 +1,11 @@
 // The panel's picture, grabbed offscreen at known states: where the bar band
 // is, what lies left and right of the clock, where the hand and the stars are,
 // how an overlap group is split into bands, and a reversed day range.
-#include "app/AppState.h"
-#include "app/Clock.h"
 #include "bar/BarRenderer.h"
 #include "bar/FloatingBarPanel.h"
 #include "bar/NightSky.h"
+#include "core/Clock.h"
+#include "state/AppState.h"
 #include "support/TestEnvironment.h"
 
 #include <QGuiApplication>

@@ -1,8 +1,8 @@
 // The bar's model: time <-> position, entry frames and status, the row layout
 // and its cache, and the hover record with the tooltip derived from it.
-#include "app/AppState.h"
-#include "app/Clock.h"
 #include "bar/BarState.h"
+#include "core/Clock.h"
+#include "state/AppState.h"
 #include "support/TestEnvironment.h"
 
 #include <QRandomGenerator>

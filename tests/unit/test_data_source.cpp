@@ -1,7 +1,7 @@
-#include "app/UserDefaults.h"
-#include "data/CalendarService.h"
-#include "data/DataSource.h"
+#include "calendar/CalendarService.h"
+#include "core/UserDefaults.h"
 #include "platform/CalendarStore.h"
+#include "state/DataSource.h"
 #include "support/TestEnvironment.h"
 
 #include <QSignalSpy>

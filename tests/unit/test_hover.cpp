@@ -1,9 +1,9 @@
 // The panel's expansion state machine, driven by real pointer events and its
 // own 0.6 s / 1.1 s timers (short real waits, no durations asserted).
-#include "app/AppState.h"
-#include "app/Clock.h"
 #include "bar/BarRenderer.h"
 #include "bar/FloatingBarPanel.h"
+#include "core/Clock.h"
+#include "state/AppState.h"
 #include "support/TestEnvironment.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "app/AppDelegate.h"
-#include "app/Notifications.h"
 #include "bar/BarGeometry.h"
 #include "bar/FloatingBarPanel.h"
+#include "core/Notifications.h"
 #include "support/OffscreenScreens.h"
 #include "support/TestEnvironment.h"
 

@@ -1,14 +1,13 @@
 // The settings widgets driven by clicks against the real services: Todoist
 // played by an HTTP server on 127.0.0.1, the location by a replayed NMEA log.
-#include "app/AppState.h"
-#include "app/Clock.h"
-#include "app/UserDefaults.h"
-#include "data/DataSource.h"
-#include "data/SunIntegrationRow.h"
-#include "data/SunService.h"
-#include "settings/IntegrationsSettingsView.h"
-#include "settings/SettingsView.h"
-#include "settings/TriStateCheckbox.h"
+#include "app/IntegrationsSettingsView.h"
+#include "app/SettingsView.h"
+#include "core/Clock.h"
+#include "core/UserDefaults.h"
+#include "state/AppState.h"
+#include "state/DataSource.h"
+#include "sun/SunIntegrationRow.h"
+#include "sun/SunService.h"
 #include "support/MemorySecretStore.h"
 #include "support/NmeaLog.h"
 #include "support/TestEnvironment.h"
@@ -16,6 +15,7 @@
 #include "support/WidgetFinders.h"
 #include "todoist/TodoistService.h"
 #include "todoist/TodoistSettingsViews.h"
+#include "widgets/TriStateCheckbox.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "data/SunCalculator.h"
+#include "sun/SunCalculator.h"
 #include "support/TestEnvironment.h"
 
 #include <QFile>

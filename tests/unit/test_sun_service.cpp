@@ -1,6 +1,6 @@
-#include "app/Clock.h"
-#include "app/UserDefaults.h"
-#include "data/SunService.h"
+#include "core/Clock.h"
+#include "core/UserDefaults.h"
+#include "sun/SunService.h"
 #include "support/NmeaLog.h"
 #include "support/TestEnvironment.h"
 

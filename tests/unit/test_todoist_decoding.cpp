@@ -1,4 +1,4 @@
-#include "app/Clock.h"
+#include "core/Clock.h"
 #include "support/TestEnvironment.h"
 #include "todoist/TodoistDecoding.h"
 #include "todoist/TodoistEntries.h"

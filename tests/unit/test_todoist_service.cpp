@@ -1,8 +1,8 @@
 // The Todoist client against a real HTTP server on 127.0.0.1 that plays
 // Todoist: paginated lists, the token endpoint, and the ways a server fails.
-#include "app/Clock.h"
-#include "app/Logging.h"
-#include "app/UserDefaults.h"
+#include "core/Clock.h"
+#include "core/Logging.h"
+#include "core/UserDefaults.h"
 #include "support/MemorySecretStore.h"
 #include "support/TestEnvironment.h"
 #include "support/TodoistJson.h"

@@ -1,4 +1,4 @@
-#include "app/UrlRouting.h"
+#include "core/UrlRouting.h"
 
 #include <QTest>
 

@@ -1,0 +1,10 @@
+#include "core/Notifications.h"
+
+namespace daybrook {
+
+Notifications &Notifications::instance() {
+    static Notifications notifications;
+    return notifications;
+}
+
+} // namespace daybrook
