@@ -7,10 +7,13 @@
 #include "core/Logging.h"
 #include "core/Notifications.h"
 #include "core/UrlRouting.h"
+#include "core/UserDefaults.h"
 #include "state/AppState.h"
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTextStream>
 
 namespace daybrook {
 
@@ -32,6 +35,23 @@ void AppDelegate::applicationDidFinishLaunching() {
     setupFloatingBar();
     connect(&Notifications::instance(), &Notifications::didSelectScreen, this,
             &AppDelegate::handleScreenSelection);
+    // A failure before the tray existed (the first-launch defaults) is told now.
+    if (UserDefaults::saveFailed())
+        warnSettingsNotSaved(UserDefaults::filePath());
+    else
+        connect(&Notifications::instance(), &Notifications::settingsNotSaved, this,
+                &AppDelegate::warnSettingsNotSaved);
+}
+
+void AppDelegate::warnSettingsNotSaved(const QString &path) {
+    // A notification rather than a dialog: nothing is lost yet, and the user may
+    // fix the file while Daybrook runs. Without a tray the terminal is told.
+    const QString message = tr("Changes will be lost when Daybrook quits: %1 cannot be written.").arg(path);
+    QSystemTrayIcon *tray = m_statusMenu ? m_statusMenu->trayIcon() : nullptr;
+    if (tray && QSystemTrayIcon::isSystemTrayAvailable())
+        tray->showMessage(tr("Daybrook cannot save its settings"), message, QSystemTrayIcon::Warning);
+    else
+        QTextStream(stderr) << message << Qt::endl;
 }
 
 QScreen *AppDelegate::chooseScreen(const QString &selectedScreenName) {

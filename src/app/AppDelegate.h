@@ -30,6 +30,8 @@ public:
     // A URL handed to the program (a command-line argument or a later process).
     void handleURL(const QString &text);
     void handleScreenSelection(const QString &screenName);
+    // Tells the user, once, that the settings file cannot be written.
+    void warnSettingsNotSaved(const QString &path);
 
     // A later process was started without a URL: Settings comes forward.
     void handleActivation();

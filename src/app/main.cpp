@@ -32,7 +32,11 @@ int main(int argc, char *argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     daybrook::SingleInstance instance;
-    if (!instance.listen())
+    if (daybrook::SingleInstance::socketFolder().isEmpty())
+        QTextStream(stderr) << "Daybrook: no private folder for the launch socket (XDG_RUNTIME_DIR is unset "
+                               "or not private); later launches will start another bar"
+                            << Qt::endl;
+    else if (!instance.listen())
         QTextStream(stderr) << "Daybrook: cannot listen for later launches on "
                             << daybrook::SingleInstance::socketPath() << Qt::endl;
 

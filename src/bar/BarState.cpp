@@ -248,7 +248,7 @@ EntryFrame BarState::entryFrame(const TimeEntry &entry) const {
     double width = xPositionMSecs(end ? end->toMSecsSinceEpoch() : m_currentMSecs) - x;
     if (width <= 2.0)
         width = 2.0;
-    qCDebug(lcBar).noquote() << "📍 entryFrame:" << entry.label() << "| id:" << entry.id() << "| time:"
+    qCDebug(lcBar).noquote() << "📍 entryFrame:" << forLog(entry.label()) << "| id:" << entry.id() << "| time:"
                              << formatTime(entry.startTime()) + QLatin1Char('-') +
                                     (end ? formatTime(*end) : QStringLiteral("now"))
                              << "| x:" << x << ", width:" << width << "| barWidth:" << m_frame.width();
@@ -475,7 +475,7 @@ void BarState::computeLayout() {
                        .arg(m_cachedEntryLayouts.value(entry.id(), 0))
                        .arg(m_cachedGroupTotalRows.value(entry.id(), 1))
                        .arg(formatTime(entry.startTime()), end ? formatTime(*end) : QStringLiteral("now"),
-                            entry.label().isEmpty() ? QStringLiteral("(no label)") : entry.label());
+                            entry.label().isEmpty() ? QStringLiteral("(no label)") : forLog(entry.label()));
         }
         qCDebug(lcLayout).noquote() << rule;
     }

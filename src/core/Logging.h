@@ -12,3 +12,16 @@ Q_DECLARE_LOGGING_CATEGORY(lcTodoist)
 Q_DECLARE_LOGGING_CATEGORY(lcCalendar)
 Q_DECLARE_LOGGING_CATEGORY(lcSun)
 Q_DECLARE_LOGGING_CATEGORY(lcSettings)
+
+#include <QString>
+#include <QStringView>
+
+namespace daybrook {
+
+// Text that came from outside (event titles, task names, server messages) as it
+// may appear in a log line: control and direction-override characters are
+// written as escapes, so a title cannot move the cursor, recolour or rewrite a
+// terminal, or forge a line of its own.
+QString forLog(QStringView text);
+
+} // namespace daybrook

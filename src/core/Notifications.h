@@ -14,10 +14,13 @@ public:
 
     void postDidSelectScreen(const QString &screenName) { Q_EMIT didSelectScreen(screenName); }
     void postDidRequestAboutTab() { Q_EMIT didRequestAboutTab(); }
+    void postSettingsNotSaved(const QString &path) { Q_EMIT settingsNotSaved(path); }
 
 Q_SIGNALS:
     void didSelectScreen(const QString &screenName);
     void didRequestAboutTab();
+    // The settings file could not be written (posted once per run).
+    void settingsNotSaved(const QString &path);
 };
 
 } // namespace daybrook

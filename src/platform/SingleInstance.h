@@ -2,9 +2,11 @@
 
 #include <QObject>
 #include <QString>
+#include <sys/types.h>
 
-class QLocalServer;
 class QLocalSocket;
+class QSocketNotifier;
+class QTimer;
 
 namespace daybrook {
 
@@ -16,17 +18,22 @@ class SingleInstance : public QObject {
 public:
     static constexpr int maxMessageBytes = 8 * 1024;
     static constexpr int readTimeoutMs = 2000;
+    static constexpr int maxBackoffMs = 2000;
 
     explicit SingleInstance(QObject *parent = nullptr);
     ~SingleInstance() override;
 
-    // Path of the socket for the current user.
+    // The folder of the socket: the user's runtime folder when it is ours and
+    // private, else a private folder of our own in the temporary folder. Empty
+    // when neither can be had: then there is no single instance.
+    static QString socketFolder();
+    // Path of the socket for the current user; empty without a safe folder.
     static QString socketPath();
 
     // Sends the message to a running instance. Returns false when none answers.
     static bool sendToRunning(const QString &url, int timeoutMs = 1000);
 
-    // Starts listening; false when another instance owns the socket.
+    // Starts listening; false when another instance runs or there is no safe folder.
     bool listen();
 
 Q_SIGNALS:
@@ -36,12 +43,19 @@ Q_SIGNALS:
     void activationRequested();
 
 private:
-    // A folder only the current user can enter.
+    // A folder only the current user can enter, and not a symbolic link.
     static bool isPrivateFolder(const QString &dir);
-    void accept();
+    void acceptPending();
     void handle(QLocalSocket *socket);
 
-    QLocalServer *m_server = nullptr;
+    int m_lockFd = -1;
+    int m_listenFd = -1;
+    QString m_path;
+    dev_t m_socketDevice = 0;
+    ino_t m_socketInode = 0;
+    QSocketNotifier *m_notifier = nullptr;
+    QTimer *m_retry = nullptr;
+    int m_backoffMs = 0;
 };
 
 } // namespace daybrook

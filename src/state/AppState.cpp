@@ -7,6 +7,7 @@
 #include "platform/SystemAppearance.h"
 
 #include <QTextStream>
+#include <algorithm>
 
 namespace daybrook {
 
@@ -19,6 +20,11 @@ const QString keySelectedScreenName = QStringLiteral("selectedScreenName");
 const QString keyAppearanceMode = QStringLiteral("appearanceMode");
 const QString keyPreventScreenRecording = QStringLiteral("preventScreenRecording");
 const QString keyPreventScreenRecordingSet = QStringLiteral("preventScreenRecordingSet");
+
+constexpr int firstStartHour = 0;
+constexpr int lastStartHour = 23;
+constexpr int firstEndHour = 1;
+constexpr int lastEndHour = 24;
 
 constexpr int refreshIntervalMs = 900 * 1000;
 constexpr qint64 minimumRefreshGapMs = 60 * 1000;
@@ -80,8 +86,11 @@ AppState::~AppState() = default;
 
 void AppState::restoreSettings() {
     const bool startHourSet = UserDefaults::boolValue(keyDayStartHourSet).value_or(false);
-    const int storedStart = UserDefaults::intValue(keyDayStartHour).value_or(0);
-    const int storedEnd = UserDefaults::intValue(keyDayEndHour).value_or(0);
+    // Clamped to what the settings offer: a damaged or hand-edited file must not
+    // give the bar a day of millions of hours.
+    const int storedStart =
+        UserDefaults::intValue(keyDayStartHour, firstStartHour, lastStartHour).value_or(0);
+    const int storedEnd = UserDefaults::intValue(keyDayEndHour, 0, lastEndHour).value_or(0);
     // A stored 0 is midnight only once the first-launch default has been applied.
     m_dayStartHour = storedStart != 0 ? storedStart : (startHourSet ? 0 : 7);
     m_dayEndHour = storedEnd != 0 ? storedEnd : 21;
@@ -94,6 +103,8 @@ void AppState::restoreSettings() {
     m_preventScreenRecording =
         UserDefaults::boolValue(keyPreventScreenRecording).value_or(false) || !protectionSet;
 
+    // One write of the file for all the first-launch defaults, however large it is.
+    const UserDefaults::Batch batch;
     if (!startHourSet) {
         UserDefaults::setValue(keyDayStartHourSet, true);
         UserDefaults::setValue(keyDayStartHour, m_dayStartHour);
@@ -106,12 +117,14 @@ void AppState::restoreSettings() {
 }
 
 void AppState::setDayStartHour(int hour) {
+    hour = std::clamp(hour, firstStartHour, lastStartHour);
     m_dayStartHour = hour;
     Q_EMIT dayStartHourChanged();
     UserDefaults::setValue(keyDayStartHour, hour);
 }
 
 void AppState::setDayEndHour(int hour) {
+    hour = std::clamp(hour, firstEndHour, lastEndHour);
     m_dayEndHour = hour;
     Q_EMIT dayEndHourChanged();
     UserDefaults::setValue(keyDayEndHour, hour);

@@ -75,7 +75,8 @@ TimeEntryList todoistTimeEntries(const QList<TodoistTask> &tasks, const QList<To
         const std::optional<QDateTime> start = parseDueDatetime(*task.due->datetime);
         if (!start) {
             qCDebug(lcTodoist).noquote()
-                << "  \u274C Failed to parse datetime:" << *task.due->datetime << "for task:" << task.content;
+                << "  \u274C Failed to parse datetime:" << forLog(*task.due->datetime)
+                << "for task:" << forLog(task.content);
             continue;
         }
         if (task.due->date != today)
@@ -94,8 +95,9 @@ TimeEntryList todoistTimeEntries(const QList<TodoistTask> &tasks, const QList<To
             entry.groupName = *projectName;
         if (logging)
             qCDebug(lcTodoist).noquote()
-                << "  \u2705" << entry.label << "|" << entry.startTime.toLocalTime().toString(Qt::ISODate)
-                << "-" << entry.endTime->toLocalTime().toString(Qt::ISODate) << "| color:" << color;
+                << "  \u2705" << forLog(entry.label) << "|"
+                << entry.startTime.toLocalTime().toString(Qt::ISODate) << "-"
+                << entry.endTime->toLocalTime().toString(Qt::ISODate) << "| color:" << forLog(color);
         entries.append(TimeEntry(std::move(entry)));
     }
     if (logging)

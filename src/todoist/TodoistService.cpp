@@ -357,7 +357,7 @@ QCoro::Task<QList<TodoistProject>> TodoistService::fetchProjects(quint64 session
     const bool ok = co_await fetchPages(QStringLiteral("/api/v1/projects"), [&](const QByteArray &body) {
         auto page = decodeProjectPage(body);
         if (!page) {
-            qCDebug(lcTodoist).noquote() << "projects: cannot decode a page:" << page.error;
+            qCDebug(lcTodoist).noquote() << "projects: cannot decode a page:" << forLog(page.error);
             return PageOutcome{};
         }
         for (TodoistProject &project : page.value->results) {
@@ -385,7 +385,7 @@ QCoro::Task<QList<TodoistTask>> TodoistService::fetchTasks(quint64 session) {
     const bool ok = co_await fetchPages(QStringLiteral("/api/v1/tasks"), [&](const QByteArray &body) {
         auto page = decodeTaskPage(body);
         if (!page) {
-            qCDebug(lcTodoist).noquote() << "tasks: cannot decode a page:" << page.error;
+            qCDebug(lcTodoist).noquote() << "tasks: cannot decode a page:" << forLog(page.error);
             return PageOutcome{};
         }
         for (TodoistTask &task : page.value->results) {
@@ -441,7 +441,7 @@ QCoro::Task<bool> TodoistService::fetchPages(QString path, PageConsumer consume)
         if (!result.isSuccess()) {
             qCDebug(lcTodoist).noquote()
                 << path << "failed:"
-                << (result.transferFailed ? result.transferError
+                << (result.transferFailed ? forLog(result.transferError)
                                           : QStringLiteral("HTTP %1").arg(result.status));
             co_return false;
         }
@@ -503,10 +503,10 @@ QCoro::Task<bool> TodoistService::refreshAccessToken(QString staleToken) {
     } else if (!result.isSuccess() || result.status != 200) {
         qCDebug(lcTodoist).noquote() << "token refresh failed:"
                                      << (result.transferFailed
-                                             ? result.transferError
+                                             ? forLog(result.transferError)
                                              : QStringLiteral("HTTP %1").arg(result.status));
     } else if (const auto token = decodeTokenResponse(result.body); !token) {
-        qCDebug(lcTodoist).noquote() << "token refresh failed:" << token.error;
+        qCDebug(lcTodoist).noquote() << "token refresh failed:" << forLog(token.error);
     } else {
         // A retried refresh gets no new refresh token; the one we have stays valid.
         const std::optional<QString> refresh =
@@ -536,7 +536,8 @@ void TodoistService::writeDebugListing() const {
         const QString duration =
             task.duration ? QStringLiteral("%1 %2").arg(task.duration->amount).arg(task.duration->unit)
                           : QStringLiteral("no duration");
-        qCDebug(lcTodoist).noquote() << "  - " + task.content + " | " + time + " | " + duration;
+        qCDebug(lcTodoist).noquote() << forLog(QStringLiteral("  - ") + task.content + " | " + time + " | " +
+                                               duration);
     }
     qCDebug(lcTodoist).noquote() << "=== End Todoist Debug ===";
 }

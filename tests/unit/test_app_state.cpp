@@ -1,12 +1,18 @@
 #include "core/Clock.h"
+#include "core/Logging.h"
+#include "core/Notifications.h"
 #include "core/UserDefaults.h"
 #include "platform/Autostart.h"
 #include "state/AppState.h"
 #include "support/TestEnvironment.h"
 
+#include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 using namespace daybrook;
 
@@ -19,6 +25,7 @@ std::unique_ptr<AppState> launch() {
 
 void writeStore(const QByteArray &ini) {
     UserDefaults::reload();
+    QDir().mkpath(QFileInfo(UserDefaults::filePath()).path());
     QFile file(UserDefaults::filePath());
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("[General]\n" + ini);
@@ -26,14 +33,6 @@ void writeStore(const QByteArray &ini) {
     UserDefaults::reload();
 }
 
-class FailingAutostart : public Autostart {
-public:
-    bool isEnabled() const override { return false; }
-    bool setEnabled(bool, QString *error) override {
-        *error = QStringLiteral("read-only file system");
-        return false;
-    }
-};
 } // namespace
 
 class AppStateTest : public QObject {
@@ -42,59 +41,38 @@ private Q_SLOTS:
     void init() { test::resetUserDefaults(); }
     void cleanup() { Clock::reset(); }
 
-    void firstLaunchAppliesDefaultsOnce() {
-        auto state = launch();
-        QCOMPARE(state->dayStartHour(), 7);
-        QCOMPARE(state->dayEndHour(), 21);
-        QCOMPARE(state->alwaysExpanded(), false);
-        QCOMPARE(state->selectedScreenName(), QString());
-        QCOMPARE(state->appearanceMode(), AppearanceMode::System);
-        QCOMPARE(state->preventScreenRecording(), true);
-
-        UserDefaults::reload();
-        QCOMPARE(UserDefaults::intValue("dayStartHour"), 7);
-        QCOMPARE(UserDefaults::intValue("dayEndHour"), 21);
-        QCOMPARE(UserDefaults::boolValue("dayStartHourSet"), true);
-        QCOMPARE(UserDefaults::boolValue("preventScreenRecording"), true);
-        QCOMPARE(UserDefaults::boolValue("preventScreenRecordingSet"), true);
-        // Nothing else is written at first launch.
-        QVERIFY(!UserDefaults::contains("alwaysExpanded"));
-        QVERIFY(!UserDefaults::contains("appearanceMode"));
-    }
-
-    void midnightSurvivesARestart() {
-        launch()->setDayStartHour(0);
-        auto state = launch();
-        QCOMPARE(state->dayStartHour(), 0);
-    }
-
     void storedValuesRestore_data() {
         QTest::addColumn<QByteArray>("ini");
         QTest::addColumn<int>("start");
         QTest::addColumn<int>("end");
         QTest::addColumn<bool>("protection");
-        QTest::addColumn<int>("mode");
-        QTest::newRow("end 0 reads as 21")
-            << QByteArray("dayStartHourSet=true\ndayStartHour=8\ndayEndHour=0\n") << 8 << 21 << true
-            << int(AppearanceMode::System);
-        QTest::newRow("start 0 before the marker reads as 7")
-            << QByteArray("dayStartHour=0\ndayEndHour=20\n") << 7 << 20 << true
-            << int(AppearanceMode::System);
-        QTest::newRow("protection off once chosen")
-            << QByteArray("preventScreenRecordingSet=true\npreventScreenRecording=false\n") << 7 << 21
-            << false << int(AppearanceMode::System);
-        QTest::newRow("protection off without the marker is on")
-            << QByteArray("preventScreenRecording=false\n") << 7 << 21 << true << int(AppearanceMode::System);
-        QTest::newRow("capital Dark is system")
-            << QByteArray("appearanceMode=Dark\n") << 7 << 21 << true << int(AppearanceMode::System);
-        QTest::newRow("dark") << QByteArray("appearanceMode=dark\n") << 7 << 21 << true
-                              << int(AppearanceMode::Dark);
-        QTest::newRow("reversed range is kept")
-            << QByteArray("dayStartHourSet=true\ndayStartHour=22\ndayEndHour=8\n") << 22 << 8 << true
-            << int(AppearanceMode::System);
-        QTest::newRow("wrong types read as absent")
-            << QByteArray("dayStartHourSet=yes\ndayStartHour=seven\ndayEndHour=@Variant(garbage)\n") << 7
-            << 21 << true << int(AppearanceMode::System);
+        QTest::addColumn<QString>("mode");
+        for (const auto &[name, ini, start, end, protection, mode] : {
+                 std::tuple{"start 0 after the marker is midnight", "dayStartHourSet=true\ndayStartHour=0", 0,
+                            21, true, "system"},
+                 {"end 0 reads as 21", "dayStartHourSet=true\ndayStartHour=8\ndayEndHour=0", 8, 21, true,
+                  "system"},
+                 {"start 0 before the marker reads as 7", "dayStartHour=0\ndayEndHour=20", 7, 20, true,
+                  "system"},
+                 {"protection off once chosen",
+                  "preventScreenRecordingSet=true\npreventScreenRecording=false", 7, 21, false, "system"},
+                 {"protection off without the marker is on", "preventScreenRecording=false", 7, 21, true,
+                  "system"},
+                 {"capital Dark is system", "appearanceMode=Dark", 7, 21, true, "system"},
+                 {"dark", "appearanceMode=dark", 7, 21, true, "dark"},
+                 {"reversed range is kept", "dayStartHourSet=true\ndayStartHour=22\ndayEndHour=8", 22, 8,
+                  true, "system"},
+                 // Hostile local state: numbers no settings window writes.
+                 {"hours beyond their range are clamped",
+                  "dayStartHourSet=true\ndayStartHour=-2147483648\ndayEndHour=2147483647", 0, 24, true,
+                  "system"},
+                 {"hours beyond 32 bits are clamped", "dayStartHour=99999999999\ndayEndHour=-99999999999", 23,
+                  21, true, "system"},
+                 {"wrong types read as absent",
+                  "dayStartHourSet=yes\ndayStartHour=seven\ndayEndHour=@Variant(x)", 7, 21, true, "system"},
+             })
+            QTest::newRow(name) << QByteArray(ini) + '\n'
+                                << start << end << protection << QString::fromLatin1(mode);
     }
     void storedValuesRestore() {
         QFETCH(QByteArray, ini);
@@ -103,7 +81,102 @@ private Q_SLOTS:
         QTEST(state->dayStartHour(), "start");
         QTEST(state->dayEndHour(), "end");
         QTEST(state->preventScreenRecording(), "protection");
-        QTEST(int(state->appearanceMode()), "mode");
+        QTEST(rawValue(state->appearanceMode()), "mode");
+    }
+
+    void oversizedValuesAreCut() {
+        QStringList ids;
+        for (int i = 0; i <= UserDefaults::maxListEntries; ++i)
+            ids.append(QString::number(i));
+        UserDefaults::setValue(QStringLiteral("disabledProjectIds"), ids);
+        UserDefaults::setValue(QStringLiteral("selectedScreenName"),
+                               QString(UserDefaults::maxTextLength + 1, QLatin1Char('x')));
+        QCOMPARE(test::storedStringSet(QStringLiteral("disabledProjectIds")).size(),
+                 UserDefaults::maxListEntries);
+        QCOMPARE(launch()->selectedScreenName(), QString());
+    }
+
+    void firstLaunchWritesItsDefaultsOnce() {
+        // A large file costs every rewrite: the defaults are written together.
+        writeStore("padding=" + QByteArray(1 << 20, 'p') + '\n');
+        // The settings file is replaced, never rewritten in place: count the replacements.
+        const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        const QString folder = QFileInfo(UserDefaults::filePath()).path();
+        QVERIFY(inotify_add_watch(watch, QFile::encodeName(folder), IN_MOVED_TO) >= 0);
+        launch();
+        int writes = 0;
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = ::read(watch, buffer, sizeof(buffer))) > 0;) {
+            for (char *p = buffer; p < buffer + n;) {
+                const auto *event = reinterpret_cast<inotify_event *>(p);
+                writes += event->len && QByteArray(event->name) == "daybrook.conf";
+                p += sizeof(inotify_event) + event->len;
+            }
+        }
+        ::close(watch);
+        QCOMPARE(writes, 1);
+        UserDefaults::reload();
+        for (const char *key : {"dayStartHourSet", "preventScreenRecording", "preventScreenRecordingSet"})
+            QCOMPARE(UserDefaults::boolValue(QLatin1String(key)), true);
+        QCOMPARE(UserDefaults::intValue("dayStartHour"), 7);
+        QCOMPARE(UserDefaults::intValue("dayEndHour"), 21);
+        // Nothing else is written at first launch.
+        QVERIFY(!UserDefaults::contains("alwaysExpanded") && !UserDefaults::contains("appearanceMode"));
+    }
+
+    // Hostile local state: a settings file that cannot be written.
+    void unsavableSettingsAreToldOnce_data() {
+        QTest::addColumn<QString>("blocker");
+        QTest::newRow("config folder is a file") << QStringLiteral("folder");
+        QTest::newRow("settings file is a folder") << QStringLiteral("file");
+        QTest::newRow("read-only file") << QStringLiteral("read-only");
+    }
+    void unsavableSettingsAreToldOnce() {
+        QFETCH(QString, blocker);
+        const QString file = UserDefaults::filePath();
+        const QString folder = QFileInfo(file).path();
+        if (blocker == QLatin1String("read-only")) {
+            if (::geteuid() == 0)
+                QSKIP("root writes read-only files");
+            writeStore("");
+            QVERIFY(QFile::setPermissions(file, QFile::ReadOwner));
+        } else if (blocker == QLatin1String("file")) {
+            QVERIFY(QDir().mkpath(file));
+        } else {
+            QVERIFY(QDir(folder).removeRecursively());
+            QVERIFY(QFile(folder).open(QIODevice::WriteOnly));
+        }
+        const auto restore = qScopeGuard([&] {
+            QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+            QDir(file).removeRecursively();
+            QFile::remove(folder);
+            QDir().mkpath(folder);
+        });
+        UserDefaults::reload();
+        QSignalSpy told(&Notifications::instance(), &Notifications::settingsNotSaved);
+        auto state = std::make_unique<AppState>();
+        state->setDayEndHour(22);
+        state->setAlwaysExpanded(true);
+        QCOMPARE(told.count(), 1);
+        QCOMPARE(told.at(0).at(0).toString(), file);
+        QVERIFY(UserDefaults::saveFailed());
+        QCOMPARE(state->dayEndHour(), 22); // the running program keeps the change
+    }
+
+    void textsFromOutsideAreEscapedInLogs_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("plain, non-ASCII") << QStringLiteral("Café ☕ 10:00") << QStringLiteral("Café ☕ 10:00");
+        QTest::newRow("terminal escape")
+            << QStringLiteral("\x1b]0;owned\x07x") << QStringLiteral("\\x1b]0;owned\\x07x");
+        QTest::newRow("forged line") << QStringLiteral("a\r\nb\tc") << QStringLiteral("a\\r\\nb\\tc");
+        QTest::newRow("DEL and C1") << QStringLiteral("\x7f\u009b") << QStringLiteral("\\x7f\\x9b");
+        QTest::newRow("direction override")
+            << QStringLiteral("\u202egnp.exe") << QStringLiteral("\\u202egnp.exe");
+    }
+    void textsFromOutsideAreEscapedInLogs() {
+        QFETCH(QString, text);
+        QTEST(forLog(text), "logged");
     }
 
     void everyWriteIsStoredAndNotified() {
@@ -159,30 +232,17 @@ private Q_SLOTS:
         QCOMPARE(state->lastRefreshTime(), start.addSecs(60));
     }
 
-    void refreshTimerRunsEveryFifteenMinutes() {
-        auto state = launch();
-        QVERIFY(state->refreshTimer());
-        QVERIFY(state->refreshTimer()->isActive());
-        QCOMPARE(state->refreshTimer()->interval(), 900 * 1000);
-        QVERIFY(!state->refreshTimer()->isSingleShot());
-    }
-
     void launchAtLoginUsesTheAutostartEntry() {
         auto state = launch();
+        // Refreshed every fifteen minutes, whatever else happens.
+        QCOMPARE(state->refreshTimer()->interval(), 900 * 1000);
+        QVERIFY(state->refreshTimer()->isActive() && !state->refreshTimer()->isSingleShot());
         QCOMPARE(state->launchAtLogin(), false);
         state->setLaunchAtLogin(true);
         QCOMPARE(state->launchAtLogin(), true);
         QVERIFY(QFile::exists(Autostart::entryPath()));
         state->setLaunchAtLogin(false);
         QCOMPARE(state->launchAtLogin(), false);
-    }
-
-    void launchAtLoginFailureIsOnlyPrinted() {
-        AppStateDependencies deps;
-        deps.autostart = std::make_shared<FailingAutostart>();
-        AppState state(std::move(deps));
-        state.setLaunchAtLogin(true); // prints, changes nothing, does not throw
-        QCOMPARE(state.launchAtLogin(), false);
     }
 };
 
