@@ -517,7 +517,7 @@ private Q_SLOTS:
 
     void sunRowFollowsTheService() {
         AppState state;
-        SunIntegrationRow row(&state);
+        SunIntegrationRow row(state.sunService());
         row.show();
         QCOMPARE(row.statusText(), QStringLiteral("Show sunrise and sunset times on the bar"));
         click(row.findChild<QPushButton *>(QStringLiteral("enableButton")));

@@ -324,7 +324,7 @@ private Q_SLOTS:
         });
         AppState state(std::move(dependencies));
         SunService *sun = state.sunService();
-        SunIntegrationRow row(&state);
+        SunIntegrationRow row(state.sunService());
         row.show();
         const QString off = QStringLiteral("Show sunrise and sunset times on the bar");
         QCOMPARE(row.statusText(), off);
