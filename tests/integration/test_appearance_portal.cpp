@@ -63,13 +63,6 @@ private Q_SLOTS:
         QCOMPARE(state.isDarkMode(), false);
         delete appearance;
     }
-
-    void withoutAPortalThePaletteDecides() {
-        SystemAppearance appearance;
-        QTest::qWait(200);
-        // The offscreen platform's palette is light.
-        QCOMPARE(appearance.prefersDark(), false);
-    }
 };
 
 QTEST_MAIN(AppearancePortalTest)

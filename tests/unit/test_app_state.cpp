@@ -129,25 +129,19 @@ private Q_SLOTS:
         QTest::addColumn<QString>("blocker");
         QTest::newRow("config folder is a file") << QStringLiteral("folder");
         QTest::newRow("settings file is a folder") << QStringLiteral("file");
-        QTest::newRow("read-only file") << QStringLiteral("read-only");
     }
     void unsavableSettingsAreToldOnce() {
         QFETCH(QString, blocker);
         const QString file = UserDefaults::filePath();
         const QString folder = QFileInfo(file).path();
-        if (blocker == QLatin1String("read-only")) {
-            if (::geteuid() == 0)
-                QSKIP("root writes read-only files");
-            writeStore("");
-            QVERIFY(QFile::setPermissions(file, QFile::ReadOwner));
-        } else if (blocker == QLatin1String("file")) {
+        // (A read-only file would do too, but the tests run as root, who writes it anyway.)
+        if (blocker == QLatin1String("file")) {
             QVERIFY(QDir().mkpath(file));
         } else {
             QVERIFY(QDir(folder).removeRecursively());
             QVERIFY(QFile(folder).open(QIODevice::WriteOnly));
         }
         const auto restore = qScopeGuard([&] {
-            QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
             QDir(file).removeRecursively();
             QFile::remove(folder);
             QDir().mkpath(folder);

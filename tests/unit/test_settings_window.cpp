@@ -2,13 +2,11 @@
 #include "app/AboutSettingsView.h"
 #include "app/AppDelegate.h"
 #include "app/GeneralSettingsView.h"
-#include "app/IntegrationsSettingsView.h"
 #include "app/SettingsView.h"
 #include "app/SettingsWindow.h"
 #include "bar/FloatingBarPanel.h"
 #include "calendar/CalendarSettingsViews.h"
 #include "core/Notifications.h"
-#include "core/UserDefaults.h"
 #include "platform/Autostart.h"
 #include "state/AppState.h"
 #include "sun/SunIntegrationRow.h"
@@ -23,7 +21,6 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFile>
-#include <QLayout>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
@@ -36,67 +33,6 @@ using test::click;
 
 namespace {
 
-// A small project list with the same rules as the service: a click acts on the
-// project and all below it.
-struct FakeProjects {
-    QList<TodoistProject> projects;
-    QSet<QString> disabled;
-    QList<std::pair<QString, bool>> calls;
-
-    QStringList descendants(const QString &id) const {
-        QStringList result;
-        for (const TodoistProject &project : projects) {
-            if (project.parentId == id) {
-                result.append(project.id);
-                result.append(descendants(project.id));
-            }
-        }
-        return result;
-    }
-    QList<ProjectNode> nodes(const std::optional<QString> &parent, int depth) const {
-        QList<ProjectNode> result;
-        for (const TodoistProject &project : projects) {
-            if (project.parentId == parent)
-                result.append({project, depth, nodes(project.id, depth + 1)});
-        }
-        return result;
-    }
-    ToggleState state(const QString &id) const {
-        const QStringList members = QStringList{id} + descendants(id);
-        qsizetype enabled = 0;
-        for (const QString &member : members)
-            enabled += disabled.contains(member) ? 0 : 1;
-        return enabled == members.size() ? ToggleState::All
-               : enabled == 0            ? ToggleState::None
-                                         : ToggleState::Some;
-    }
-    TodoistPaneSource source() {
-        TodoistPaneSource s;
-        s.hasService = true;
-        s.tasksWithDueTime = [] { return 4; };
-        s.tasksDueToday = [] { return qsizetype(6); };
-        s.projectTree = [this] { return nodes(std::nullopt, 0); };
-        s.toggleState = [this](const QString &id) { return state(id); };
-        s.setProjectEnabled = [this](const QString &id, bool enabled) {
-            calls.append({id, enabled});
-            for (const QString &member : QStringList{id} + descendants(id)) {
-                if (enabled)
-                    disabled.remove(member);
-                else
-                    disabled.insert(member);
-            }
-        };
-        s.error = [] { return std::optional<QString>(QStringLiteral("Failed to fetch tasks")); };
-        s.refresh = [] {};
-        s.disconnect = [] {};
-        return s;
-    }
-};
-
-TodoistProject project(const QString &id, const QString &name, std::optional<QString> parent = std::nullopt) {
-    return {id, name, QStringLiteral("red"), parent, 0};
-}
-
 // A Todoist service that could only ever reach this machine: nothing here may
 // talk to the real service.
 TodoistConfig localTodoist() {
@@ -108,13 +44,6 @@ TodoistConfig localTodoist() {
     config.clientSecret = QStringLiteral("test");
     config.timeoutMs = 1000;
     return config;
-}
-
-ToggleState projectState(QWidget *pane, const QString &id) {
-    QWidget *row = pane->findChild<QWidget *>(QStringLiteral("project:") + id);
-    if (!row)
-        return ToggleState(-1);
-    return row->findChild<TriStateCheckbox *>()->state();
 }
 
 } // namespace
@@ -178,65 +107,36 @@ private Q_SLOTS:
             QCOMPARE(rawValue(*settingsTabFromRawValue(text)), text);
     }
 
-    void tabRowFollowsTheServices() {
+    void tabRowFollowsAvailabilityKeysAndRequests() {
         SettingsView &view = openView();
-        TodoistService *todoist = m_state->dataSource()->todoistService();
-        CalendarService *calendar = m_state->dataSource()->calendarService();
         const QList<SettingsTab> plain{SettingsTab::General, SettingsTab::Integrations, SettingsTab::About};
-        QCOMPARE(view.visibleTabs(), plain);
-        QCOMPARE(view.selectedTab(), SettingsTab::General);
         QVERIFY(qobject_cast<GeneralSettingsView *>(view.currentPane()));
-
-        todoist->setAccessToken(QStringLiteral("token"));
-        QCOMPARE(view.visibleTabs(), (QList<SettingsTab>{SettingsTab::General, SettingsTab::Integrations,
-                                                         SettingsTab::Todoist, SettingsTab::About}));
-        QCOMPARE(view.selectedTab(), SettingsTab::General);
-
-        click(view.tabBar()->button(SettingsTab::Todoist));
-        QCOMPARE(view.selectedTab(), SettingsTab::Todoist);
-        QVERIFY(qobject_cast<TodoistSettingsView *>(view.currentPane()));
-        QVERIFY(view.tabBar()->button(SettingsTab::Todoist)->isSelected());
-
-        // Disconnecting while on the Todoist tab lands on Integrations.
-        todoist->setAccessToken(std::nullopt);
-        QCOMPARE(view.visibleTabs(), plain);
-        QCOMPARE(view.selectedTab(), SettingsTab::Integrations);
-        QVERIFY(qobject_cast<IntegrationsSettingsView *>(view.currentPane()));
-
         // Switching the calendar on without access adds nothing.
+        CalendarService *calendar = m_state->dataSource()->calendarService();
         calendar->setIsEnabled(false);
         calendar->setIsEnabled(true);
         QCOMPARE(view.visibleTabs(), plain);
-
-        // Arrow keys move along the row.
+        // Arrow keys move along the row and stop at its ends.
         view.tabBar()->setFocus();
+        QTest::keyClick(view.tabBar(), Qt::Key_Right);
+        QCOMPARE(view.selectedTab(), SettingsTab::Integrations);
+        QTest::keyClick(view.tabBar(), Qt::Key_Left);
         QTest::keyClick(view.tabBar(), Qt::Key_Left);
         QCOMPARE(view.selectedTab(), SettingsTab::General);
-        QTest::keyClick(view.tabBar(), Qt::Key_Left);
-        QCOMPARE(view.selectedTab(), SettingsTab::General);
-    }
 
-    void losingTheCalendarTabSelectsIntegrations() {
-        SettingsView &view = openView();
+        // Losing the tab that is shown lands on Integrations.
         TabAvailability availability{false, true, true, CalendarAuthorization::FullAccess};
         view.setAvailabilityOverride([&availability] { return availability; });
         click(view.tabBar()->button(SettingsTab::Calendar));
-        QCOMPARE(view.selectedTab(), SettingsTab::Calendar);
         QVERIFY(qobject_cast<CalendarSettingsView *>(view.currentPane()));
-
         availability.calendarEnabled = false;
         view.setAvailabilityOverride([&availability] { return availability; });
         QCOMPARE(view.selectedTab(), SettingsTab::Integrations);
-        QVERIFY(!view.visibleTabs().contains(SettingsTab::Calendar));
-    }
+        QCOMPARE(view.visibleTabs(), plain);
 
-    void aboutRequestSelectsAbout() {
-        SettingsView &view = openView();
-        click(view.tabBar()->button(SettingsTab::Integrations));
+        // The menu's About request selects About; again while there keeps the pane.
         Notifications::instance().postDidRequestAboutTab();
-        QCOMPARE(view.selectedTab(), SettingsTab::About);
         QVERIFY(qobject_cast<AboutSettingsView *>(view.currentPane()));
-        // Again while on About: the pane is kept.
         QWidget *pane = view.currentPane();
         QSignalSpy changed(&view, &SettingsView::selectedTabChanged);
         Notifications::instance().postDidRequestAboutTab();
@@ -250,10 +150,6 @@ private Q_SLOTS:
         SettingsWindow *window = delegate.settingsWindow();
         QVERIFY(window);
         QCOMPARE(window->view()->selectedTab(), SettingsTab::About);
-        QCOMPARE(window->width(), 720);
-        QVERIFY(window->windowFlags() & Qt::WindowStaysOnTopHint);
-        QVERIFY(!(window->windowFlags() & Qt::WindowMinimizeButtonHint));
-        QVERIFY(window->windowTitle().isEmpty());
         QVERIFY(delegate.appState()->isSettingsOpen());
         QPointer<SettingsWindow> guard(window);
         QTest::keyClick(window, Qt::Key_W, Qt::ControlModifier);
@@ -274,29 +170,20 @@ private Q_SLOTS:
         QVERIFY(child<QCheckBox>(pane, QStringLiteral("preventScreenRecording"))->isChecked());
         click(child<QCheckBox>(pane, QStringLiteral("preventScreenRecording")));
         QVERIFY(!m_state->preventScreenRecording());
-        QCOMPARE(UserDefaults::boolValue(QStringLiteral("preventScreenRecording")),
-                 std::optional<bool>(false));
 
         QVERIFY(child<QPushButton>(pane, QStringLiteral("theme:system"))->isChecked());
         click(child<QPushButton>(pane, QStringLiteral("theme:dark")));
         QCOMPARE(m_state->appearanceMode(), AppearanceMode::Dark);
         QVERIFY(m_state->isDarkMode());
-        QCOMPARE(UserDefaults::stringValue(QStringLiteral("appearanceMode")), QStringLiteral("dark"));
         QVERIFY(!child<QPushButton>(pane, QStringLiteral("theme:system"))->isChecked());
         m_state->setAppearanceMode(AppearanceMode::Light); // from elsewhere
         QVERIFY(child<QPushButton>(pane, QStringLiteral("theme:light"))->isChecked());
 
         auto *start = child<QComboBox>(pane, QStringLiteral("startTimePicker"));
         auto *end = child<QComboBox>(pane, QStringLiteral("endTimePicker"));
-        QCOMPARE(start->count(), 24);
-        QCOMPARE(start->itemText(0), QStringLiteral("00:00"));
-        QCOMPARE(start->itemText(23), QStringLiteral("23:00"));
-        QCOMPARE(end->count(), 24);
-        QCOMPARE(end->itemText(0), QStringLiteral("01:00"));
-        QCOMPARE(end->itemText(22), QStringLiteral("23:00"));
-        QCOMPARE(end->itemText(23), QStringLiteral("24:00"));
-        QCOMPARE(start->currentText(), QStringLiteral("07:00"));
-        QCOMPARE(end->currentText(), QStringLiteral("21:00"));
+        QCOMPARE(start->itemText(0) + end->itemText(0) + end->itemText(23),
+                 QStringLiteral("00:0001:0024:00"));
+        QCOMPARE(start->currentText() + end->currentText(), QStringLiteral("07:0021:00"));
 
         // Start after end is accepted as it is.
         start->setFocus();
@@ -308,53 +195,31 @@ private Q_SLOTS:
         for (int i = 0; i < 5; ++i)
             QTest::keyClick(end, Qt::Key_Down);
         QCOMPARE(m_state->dayEndHour(), 6);
-        QCOMPARE(UserDefaults::intValue(QStringLiteral("dayStartHour")), std::optional<int>(22));
-        QCOMPARE(UserDefaults::intValue(QStringLiteral("dayEndHour")), std::optional<int>(6));
         QTest::keyClick(end, Qt::Key_End);
         QCOMPARE(m_state->dayEndHour(), 24);
-    }
-
-    void hourLabels() {
-        QCOMPARE(hourLabel(0), QStringLiteral("00:00"));
-        QCOMPARE(hourLabel(7), QStringLiteral("07:00"));
-        QCOMPARE(hourLabel(13), QStringLiteral("13:00"));
-        QCOMPARE(hourLabel(24), QStringLiteral("24:00"));
     }
 
     void screenPickerMovesTheBar() {
         AppDelegate delegate;
         delegate.applicationDidFinishLaunching();
-        FloatingBarPanel *panel = delegate.floatingBarWindow();
         const QList<QScreen *> screens = QGuiApplication::screens();
-        QCOMPARE(screens.size(), 2);
         delegate.openSettings();
-        QWidget *pane = delegate.settingsWindow()->view()->currentPane();
-        auto *picker = child<QComboBox>(pane, QStringLiteral("screenPicker"));
-        QCOMPARE(picker->count(), 2);
+        auto *picker = child<QComboBox>(delegate.settingsWindow()->view()->currentPane(),
+                                        QStringLiteral("screenPicker"));
         QCOMPARE(picker->itemText(1), screens.at(1)->name());
-        // Nothing chosen yet: the stored name is empty.
-        QCOMPARE(picker->currentIndex(), -1);
+        QCOMPARE(picker->currentIndex(), -1); // nothing chosen yet
 
         QSignalSpy posted(&Notifications::instance(), &Notifications::didSelectScreen);
         picker->setFocus();
         QTest::keyClick(picker, Qt::Key_End);
         QCOMPARE(delegate.appState()->selectedScreenName(), screens.at(1)->name());
         QCOMPARE(posted.size(), 1);
-        QCOMPARE(posted.at(0).at(0).toString(), screens.at(1)->name());
-        QCOMPARE(panel->currentScreen(), screens.at(1));
-        const QRect frame = panel->geometry();
-
-        // The menu's choice of the same screen is posted twice; the second changes nothing.
-        delegate.selectScreen(1);
-        QCOMPARE(posted.size(), 3);
-        QCOMPARE(panel->currentScreen(), screens.at(1));
-        QCOMPARE(panel->geometry(), frame);
-        QCOMPARE(picker->currentIndex(), 1);
+        QCOMPARE(delegate.floatingBarWindow()->currentScreen(), screens.at(1));
 
         // A change from elsewhere shows in the picker and moves the bar.
         delegate.appState()->setSelectedScreenName(screens.at(0)->name());
         QCOMPARE(picker->currentIndex(), 0);
-        QCOMPARE(panel->currentScreen(), screens.at(0));
+        QCOMPARE(delegate.floatingBarWindow()->currentScreen(), screens.at(0));
         delegate.appState()->setSelectedScreenName(QStringLiteral("gone"));
         QCOMPARE(picker->currentIndex(), -1);
         delegate.settingsWindow()->close();
@@ -367,20 +232,21 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<bool>("enabled");
         QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("control");
-        const int connected = int(CalendarRowControl::Connected), enable = int(CalendarRowControl::Enable),
-                  open = int(CalendarRowControl::OpenSettings), connect = int(CalendarRowControl::Connect);
-        const QString denied = QStringLiteral("Access denied - enable in System Settings");
-        QTest::newRow("no service") << false << 3 << true << "Service unavailable" << connect;
-        QTest::newRow("no service, off") << false << 3 << false << "Service unavailable" << connect;
-        QTest::newRow("off, full access") << true << 3 << false << "Disabled" << enable;
-        QTest::newRow("off, denied") << true << 2 << false << "Disabled" << enable;
-        QTest::newRow("not determined") << true << 0 << true << "Not connected" << connect;
-        QTest::newRow("restricted") << true << 1 << true << denied << connect;
-        QTest::newRow("denied") << true << 2 << true << denied << open;
-        QTest::newRow("full access") << true << 3 << true << "Reading events from your calendar" << connected;
-        QTest::newRow("write only") << true << 4 << true << "Write-only access - need full access" << connect;
-        QTest::newRow("unknown") << true << 9 << true << "Unknown status" << connect;
+        QTest::addColumn<int>("control"); // connected, enable, open settings, connect
+        const char *denied = "Access denied - enable in System Settings";
+        for (const auto &[name, service, status, enabled, text, control] : {
+                 std::tuple{"no service", false, 3, true, "Service unavailable", 3},
+                 {"no service, off", false, 3, false, "Service unavailable", 3},
+                 {"off, full access", true, 3, false, "Disabled", 1},
+                 {"off, denied", true, 2, false, "Disabled", 1},
+                 {"not determined", true, 0, true, "Not connected", 3},
+                 {"restricted", true, 1, true, denied, 3},
+                 {"denied", true, 2, true, denied, 2},
+                 {"full access", true, 3, true, "Reading events from your calendar", 0},
+                 {"write only", true, 4, true, "Write-only access - need full access", 3},
+                 {"unknown", true, 9, true, "Unknown status", 3},
+             })
+            QTest::newRow(name) << service << status << enabled << QString::fromUtf8(text) << control;
     }
     void calendarRowTexts() {
         QFETCH(bool, hasService);
@@ -406,8 +272,6 @@ private Q_SLOTS:
             QWidget *shownControl = i == 2 ? widget->parentWidget() : widget;
             QCOMPARE(shownControl->isVisibleTo(&row), i == control);
         }
-        QCOMPARE(row.findChild<QWidget *>(QStringLiteral("detailLine"))->isVisibleTo(&row),
-                 shown.showsDetail);
     }
 
     void openSettingsNeedsADesktopSettingsProgram() {
@@ -433,21 +297,6 @@ private Q_SLOTS:
         QCOMPARE(command->arguments, QStringList{QStringLiteral("online-accounts")});
     }
 
-    void calendarRowFollowsTheService() {
-        CalendarService service;
-        CalendarIntegrationRow row(&service);
-        QCOMPARE(row.statusText(), presentCalendarRow(row.currentState()).statusText);
-        service.setIsEnabled(false);
-        QCOMPARE(row.statusText(), QStringLiteral("Disabled"));
-        row.show();
-        click(row.findChild<QPushButton *>(QStringLiteral("enableButton")));
-        QVERIFY(service.isEnabled());
-        // Whatever the permission is now, the row shows it.
-        QVERIFY(row.statusText() != QStringLiteral("Disabled"));
-        QCOMPARE(row.statusText(), presentCalendarRow(row.currentState()).statusText);
-        QVERIFY(!row.findChild<QWidget *>(QStringLiteral("enableButton"))->isVisible());
-    }
-
     void sunRowTexts_data() {
         QTest::addColumn<bool>("hasState");
         QTest::addColumn<bool>("enabled");
@@ -457,26 +306,22 @@ private Q_SLOTS:
         QTest::addColumn<bool>("loading");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("detail");
-        const QString times = QStringLiteral("☀️ 06:05 → 🌙 17:40");
-        const QString accurate = QStringLiteral("Using your location for accurate times");
-        QTest::newRow("no state") << false << true << 3 << true << true << false << "Service unavailable"
-                                  << "";
-        QTest::newRow("off") << true << false << 2 << true << true << false
-                             << "Show sunrise and sunset times on the bar"
-                             << "";
-        QTest::newRow("denied") << true << true << 2 << false << false << false << "Location access denied"
-                                << "";
-        QTest::newRow("denied, times kept")
-            << true << true << 2 << true << true << false << "Location access denied" << times;
-        QTest::newRow("waiting") << true << true << 0 << false << false << false << "Requesting location..."
-                                 << "";
-        QTest::newRow("loading") << true << true << 3 << false << false << true << "Requesting location..."
-                                 << "Loading...";
-        QTest::newRow("both times") << true << true << 3 << true << true << true << accurate << times;
-        QTest::newRow("sunrise only") << true << true << 3 << true << false << false << accurate << "";
-        QTest::newRow("sunset only") << true << true << 3 << false << true << false
-                                     << "Requesting location..."
-                                     << "";
+        const char *times = "☀️ 06:05 → 🌙 17:40";
+        const char *accurate = "Using your location for accurate times";
+        const char *requesting = "Requesting location...";
+        for (const auto &[name, state, enabled, status, rise, set, loading, text, detail] : {
+                 std::tuple{"no state", false, true, 3, true, true, false, "Service unavailable", ""},
+                 {"off", true, false, 2, true, true, false, "Show sunrise and sunset times on the bar", ""},
+                 {"denied", true, true, 2, false, false, false, "Location access denied", ""},
+                 {"denied, times kept", true, true, 2, true, true, false, "Location access denied", times},
+                 {"waiting", true, true, 0, false, false, false, requesting, ""},
+                 {"loading", true, true, 3, false, false, true, requesting, "Loading..."},
+                 {"both times", true, true, 3, true, true, true, accurate, times},
+                 {"sunrise only", true, true, 3, true, false, false, accurate, ""},
+                 {"sunset only", true, true, 3, false, true, false, requesting, ""},
+             })
+            QTest::newRow(name) << state << enabled << status << rise << set << loading
+                                << QString::fromUtf8(text) << QString::fromUtf8(detail);
     }
     void sunRowTexts() {
         QFETCH(bool, hasState);
@@ -510,67 +355,26 @@ private Q_SLOTS:
         row.applyState(state);
         QCOMPARE(row.statusText(), text);
         QCOMPARE(row.detailText(), detail);
-        QCOMPARE(row.errorText(), hasState ? QStringLiteral("Location error: timed out") : QString());
-        QCOMPARE(row.findChild<QWidget *>(QStringLiteral("enableButton"))->isVisibleTo(&row),
-                 !(hasState && enabled));
-    }
-
-    void sunRowFollowsTheService() {
-        AppState state;
-        SunIntegrationRow row(state.sunService());
-        row.show();
-        QCOMPARE(row.statusText(), QStringLiteral("Show sunrise and sunset times on the bar"));
-        click(row.findChild<QPushButton *>(QStringLiteral("enableButton")));
-        QVERIFY(state.sunService()->isEnabled());
-        QVERIFY(row.findChild<QWidget *>(QStringLiteral("enabledBadge"))->isVisible());
-        click(row.findChild<QPushButton *>(QStringLiteral("disableButton")));
-        QVERIFY(!state.sunService()->isEnabled());
-        QCOMPARE(row.statusText(), QStringLiteral("Show sunrise and sunset times on the bar"));
-        QVERIFY(!row.findChild<QWidget *>(QStringLiteral("detailLine"))->isVisible());
     }
 
     void todoistRowTexts() {
-        struct Case {
-            TodoistRowState state;
-            QString text;
-            bool connected;
-        };
-        const QList<Case> cases = {
-            {{false, true, 3, 5, QStringLiteral("x")}, QStringLiteral("Service unavailable"), false},
-            {{true, false, 0, 0, std::nullopt}, QStringLiteral("Not connected"), false},
-            {{true, true, 3, 5, QStringLiteral("Failed to fetch tasks")},
-             QStringLiteral("Showing tasks with due times"),
-             true},
-        };
-        for (const Case &c : cases) {
-            const TodoistRowPresentation shown = presentTodoistRow(c.state);
-            QCOMPARE(shown.statusText, c.text);
-            QCOMPARE(shown.showsConnectedBadge, c.connected);
-            QCOMPARE(shown.showsDetail, c.connected);
-            QCOMPARE(shown.errorText, c.state.hasService ? c.state.error : std::nullopt);
+        const std::optional<QString> failed = QStringLiteral("Failed to fetch tasks");
+        for (const auto &[state, text, connected] : {
+                 std::tuple{TodoistRowState{false, true, 3, 5, failed}, "Service unavailable", false},
+                 {TodoistRowState{true, false, 0, 0, std::nullopt}, "Not connected", false},
+                 {TodoistRowState{true, true, 3, 5, failed}, "Showing tasks with due times", true},
+             }) {
+            const TodoistRowPresentation shown = presentTodoistRow(state);
+            QCOMPARE(shown.statusText, QString::fromLatin1(text));
+            QCOMPARE(shown.showsConnectedBadge, connected);
+            QCOMPARE(shown.showsDetail, connected);
+            QCOMPARE(shown.errorText, state.hasService ? state.error : std::nullopt);
         }
-        TodoistRowState connected{true, true, 3, 5, std::nullopt};
-        QCOMPARE(presentTodoistRow(connected).detailText,
+        QCOMPARE(presentTodoistRow({true, true, 3, 5, std::nullopt}).detailText,
                  QStringLiteral("3 tasks with due times · 5 due today"));
     }
 
-    void todoistRowFollowsTheService() {
-        TodoistService service(localTodoist());
-        TodoistIntegrationRow row(&service);
-        row.show();
-        QCOMPARE(row.statusText(), QStringLiteral("Not connected"));
-        QVERIFY(row.findChild<QWidget *>(QStringLiteral("connectButton"))->isVisible());
-        service.setAccessToken(QStringLiteral("token"));
-        QCOMPARE(row.statusText(), QStringLiteral("Showing tasks with due times"));
-        QVERIFY(row.findChild<QWidget *>(QStringLiteral("connectedBadge"))->isVisible());
-        QCOMPARE(row.detailText(), QStringLiteral("0 tasks with due times · 0 due today"));
-        QVERIFY(row.errorText().isEmpty());
-
-        TodoistIntegrationRow missing(nullptr);
-        QCOMPARE(missing.statusText(), QStringLiteral("Service unavailable"));
-    }
-
-    // ---- tri-state checkbox, project tree, calendar groups ----
+    // ---- tri-state checkbox ----
 
     void checkboxReportsTheWantedValue() {
         TriStateCheckbox box;
@@ -591,225 +395,6 @@ private Q_SLOTS:
         QCOMPARE(activated.takeLast().at(0).toBool(), false);
     }
 
-    void projectTreeActsOnSubtrees() {
-        FakeProjects fake;
-        fake.projects = {project(QStringLiteral("a"), QStringLiteral("Work")),
-                         project(QStringLiteral("a1"), QStringLiteral("Clients"), QStringLiteral("a")),
-                         project(QStringLiteral("a1x"), QStringLiteral("Acme"), QStringLiteral("a1")),
-                         project(QStringLiteral("a2"), QStringLiteral("Admin"), QStringLiteral("a")),
-                         project(QStringLiteral("b"), QStringLiteral("Home"))};
-        TodoistSettingsView pane(nullptr);
-        pane.setSource(fake.source());
-        pane.show();
-
-        QCOMPARE(child<QLabel>(&pane, QStringLiteral("tasksWithDueTimes"))->text(), QStringLiteral("4"));
-        QCOMPARE(child<QLabel>(&pane, QStringLiteral("tasksDueToday"))->text(), QStringLiteral("6"));
-        QCOMPARE(child<QLabel>(&pane, QStringLiteral("errorText"))->text(),
-                 QStringLiteral("Failed to fetch tasks"));
-        QVERIFY(child<QWidget>(&pane, QStringLiteral("projectsSection"))->isVisible());
-
-        // Collapsed: only the top level, with the count of everything below.
-        QVERIFY(pane.findChild<QWidget *>(QStringLiteral("project:a")));
-        QVERIFY(!pane.findChild<QWidget *>(QStringLiteral("project:a1")));
-        QWidget *rowA = pane.findChild<QWidget *>(QStringLiteral("project:a"));
-        QCOMPARE(rowA->findChild<QLabel *>(QStringLiteral("descendantCount"))->text(), QStringLiteral("· 3"));
-        QVERIFY(!pane.findChild<QWidget *>(QStringLiteral("project:b"))
-                     ->findChild<QLabel *>(QStringLiteral("descendantCount")));
-
-        click(rowA->findChild<QAbstractButton *>(QStringLiteral("chevron")));
-        QVERIFY(pane.findChild<QWidget *>(QStringLiteral("project:a1")));
-        QVERIFY(!pane.findChild<QWidget *>(QStringLiteral("project:a1x")));
-
-        // Parent showing all -> off with everything below.
-        click(pane.findChild<QWidget *>(QStringLiteral("project:a"))->findChild<TriStateCheckbox *>());
-        QCOMPARE(fake.calls.last(), std::pair(QStringLiteral("a"), false));
-        QCOMPARE(projectState(&pane, QStringLiteral("a")), ToggleState::None);
-        QCOMPARE(projectState(&pane, QStringLiteral("a1")), ToggleState::None);
-        QCOMPARE(projectState(&pane, QStringLiteral("a2")), ToggleState::None);
-        QCOMPARE(projectState(&pane, QStringLiteral("b")), ToggleState::All);
-
-        // One child on -> parent mixed.
-        click(pane.findChild<QWidget *>(QStringLiteral("project:a1"))->findChild<TriStateCheckbox *>());
-        QCOMPARE(fake.calls.last(), std::pair(QStringLiteral("a1"), true));
-        QCOMPARE(projectState(&pane, QStringLiteral("a1")), ToggleState::All);
-        QCOMPARE(projectState(&pane, QStringLiteral("a")), ToggleState::Some);
-        QVERIFY(!fake.disabled.contains(QStringLiteral("a1x")));
-
-        // Mixed parent -> the whole subtree on.
-        click(pane.findChild<QWidget *>(QStringLiteral("project:a"))->findChild<TriStateCheckbox *>());
-        QCOMPARE(fake.calls.last(), std::pair(QStringLiteral("a"), true));
-        QCOMPARE(projectState(&pane, QStringLiteral("a")), ToggleState::All);
-        QVERIFY(fake.disabled.isEmpty());
-
-        // Expansion below a collapsed node is remembered.
-        click(pane.findChild<QWidget *>(QStringLiteral("project:a1"))
-                  ->findChild<QAbstractButton *>(QStringLiteral("chevron")));
-        QVERIFY(pane.findChild<QWidget *>(QStringLiteral("project:a1x")));
-        click(pane.findChild<QWidget *>(QStringLiteral("project:a"))
-                  ->findChild<QAbstractButton *>(QStringLiteral("chevron")));
-        QVERIFY(!pane.findChild<QWidget *>(QStringLiteral("project:a1")));
-        click(pane.findChild<QWidget *>(QStringLiteral("project:a"))
-                  ->findChild<QAbstractButton *>(QStringLiteral("chevron")));
-        QVERIFY(pane.findChild<QWidget *>(QStringLiteral("project:a1x")));
-        QCOMPARE(pane.expandedProjects(), (QSet<QString>{QStringLiteral("a"), QStringLiteral("a1")}));
-        QCOMPARE(pane.findChild<QWidget *>(QStringLiteral("project:a1x"))->layout()->contentsMargins().left(),
-                 32);
-    }
-
-    void visibleProjectRowsWalkDepthFirst() {
-        const TodoistProject a = project(QStringLiteral("a"), QStringLiteral("A"));
-        const TodoistProject a1 = project(QStringLiteral("a1"), QStringLiteral("A1"), QStringLiteral("a"));
-        const TodoistProject a11 =
-            project(QStringLiteral("a11"), QStringLiteral("A11"), QStringLiteral("a1"));
-        const TodoistProject b = project(QStringLiteral("b"), QStringLiteral("B"));
-        const QList<ProjectNode> tree = {{a, 0, {{a1, 1, {{a11, 2, {}}}}}}, {b, 0, {}}};
-        const auto ids = [](const QList<ProjectRowModel> &rows) {
-            QStringList result;
-            for (const ProjectRowModel &row : rows)
-                result.append(row.project.id);
-            return result.join(QLatin1Char(','));
-        };
-        QCOMPARE(ids(visibleProjectRows(tree, {})), QStringLiteral("a,b"));
-        QCOMPARE(ids(visibleProjectRows(tree, {QStringLiteral("a")})), QStringLiteral("a,a1,b"));
-        QCOMPARE(ids(visibleProjectRows(tree, {QStringLiteral("a1")})), QStringLiteral("a,b"));
-        QCOMPARE(ids(visibleProjectRows(tree, {QStringLiteral("a"), QStringLiteral("a1")})),
-                 QStringLiteral("a,a1,a11,b"));
-        QCOMPARE(descendantCount(tree.at(0)), 2);
-        QCOMPARE(descendantCount(tree.at(1)), 0);
-    }
-
-    void todoistPaneWithoutProjectsOrService() {
-        TodoistService service(localTodoist());
-        TodoistSettingsView pane(&service);
-        pane.show();
-        QVERIFY(!child<QWidget>(&pane, QStringLiteral("projectsSection"))->isVisible());
-        QVERIFY(!child<QWidget>(&pane, QStringLiteral("errorSection"))->isVisible());
-        TodoistSettingsView missing(nullptr);
-        QCOMPARE(child<QLabel>(&missing, QStringLiteral("tasksDueToday"))->text(), QStringLiteral("0"));
-    }
-
-    void calendarGroupsAreOrderedAndTriState() {
-        const auto calendar = [](const QString &id, const QString &title,
-                                 std::optional<CalendarSource> source) {
-            return Calendar{id, title, std::nullopt, source};
-        };
-        const CalendarSource work{QStringLiteral("src-work"), QStringLiteral("Work")};
-        const CalendarSource home{QStringLiteral("src-home"), QStringLiteral("home")};
-        QList<CalendarGroup> groups = {
-            {std::nullopt, {calendar(QStringLiteral("x"), QStringLiteral("Loose"), std::nullopt)}},
-            {work,
-             {calendar(QStringLiteral("w1"), QStringLiteral("Meetings"), work),
-              calendar(QStringLiteral("w2"), QStringLiteral("Travel"), work)}},
-            {home, {calendar(QStringLiteral("h1"), QStringLiteral("Family"), home)}},
-        };
-        QSet<QString> disabled{QStringLiteral("w1")};
-        QList<std::pair<QStringList, bool>> groupCalls;
-
-        CalendarPaneSource source;
-        source.hasService = true;
-        source.eventCount = [] { return qsizetype(3); };
-        source.groups = [&groups] { return groups; };
-        source.disabledIds = [&disabled] { return disabled; };
-        source.setCalendar = [&disabled](const QString &id, bool enabled) {
-            if (enabled)
-                disabled.remove(id);
-            else
-                disabled.insert(id);
-        };
-        source.setCalendars = [&](const QList<Calendar> &calendars, bool enabled) {
-            QStringList ids;
-            for (const Calendar &c : calendars) {
-                ids.append(c.identifier);
-                if (enabled)
-                    disabled.remove(c.identifier);
-                else
-                    disabled.insert(c.identifier);
-            }
-            groupCalls.append({ids, enabled});
-        };
-        source.refresh = [] {};
-        source.disconnect = [] {};
-
-        CalendarSettingsView pane(nullptr);
-        QVERIFY(!child<QWidget>(&pane, QStringLiteral("calendarsSection"))->isVisibleTo(&pane));
-        pane.setSource(source);
-        pane.show();
-        QCOMPARE(child<QLabel>(&pane, QStringLiteral("eventCount"))->text(), QStringLiteral("3"));
-
-        QStringList order;
-        for (QLabel *title : pane.findChildren<QLabel *>(QStringLiteral("groupTitle")))
-            order.append(title->text());
-        QCOMPARE(order,
-                 (QStringList{QStringLiteral("home"), QStringLiteral("Work"), QStringLiteral("Other")}));
-        QWidget *workHeader = pane.findChild<QWidget *>(QStringLiteral("group:src-work"));
-        QVERIFY(pane.findChild<QWidget *>(QStringLiteral("group:other")));
-        QCOMPARE(workHeader->findChild<QLabel *>(QStringLiteral("groupCount"))->text(),
-                 QStringLiteral("· 2"));
-        QCOMPARE(workHeader->findChild<TriStateCheckbox *>()->state(), ToggleState::Some);
-
-        click(workHeader->findChild<TriStateCheckbox *>());
-        QCOMPARE(groupCalls.size(), 1);
-        QCOMPARE(groupCalls.last(), std::pair(QStringList{QStringLiteral("w1"), QStringLiteral("w2")}, true));
-        workHeader = pane.findChild<QWidget *>(QStringLiteral("group:src-work"));
-        QCOMPARE(workHeader->findChild<TriStateCheckbox *>()->state(), ToggleState::All);
-        click(workHeader->findChild<TriStateCheckbox *>());
-        workHeader = pane.findChild<QWidget *>(QStringLiteral("group:src-work"));
-        QCOMPARE(workHeader->findChild<TriStateCheckbox *>()->state(), ToggleState::None);
-
-        // Open the group and switch one calendar back on.
-        QVERIFY(!pane.findChild<QWidget *>(QStringLiteral("calendar:w2")));
-        click(workHeader->findChild<QAbstractButton *>(QStringLiteral("chevron")));
-        QWidget *travel = pane.findChild<QWidget *>(QStringLiteral("calendar:w2"));
-        QVERIFY(travel);
-        QCOMPARE(travel->findChild<TriStateCheckbox *>()->state(), ToggleState::None);
-        click(travel->findChild<TriStateCheckbox *>());
-        QVERIFY(!disabled.contains(QStringLiteral("w2")));
-        workHeader = pane.findChild<QWidget *>(QStringLiteral("group:src-work"));
-        QCOMPARE(workHeader->findChild<TriStateCheckbox *>()->state(), ToggleState::Some);
-        QCOMPARE(pane.expandedSources(), QSet<QString>{QStringLiteral("src-work")});
-
-        QCOMPARE(calendarGroupState({std::nullopt, {}}, {}), ToggleState::All);
-    }
-
-    // ---- glyphs ----
-
-    void everyGlyphIsBuiltInAndTinted() {
-        using style::Symbol;
-        const auto coverage = [](const QImage &image, QColor *seen) {
-            int opaque = 0;
-            for (int y = 0; y < image.height(); ++y)
-                for (int x = 0; x < image.width(); ++x) {
-                    const QColor pixel = image.pixelColor(x, y);
-                    if (pixel.alpha() > 200) {
-                        ++opaque;
-                        *seen = pixel;
-                    }
-                }
-            return opaque;
-        };
-        for (Symbol symbol :
-             {Symbol::Gear, Symbol::Link, Symbol::CheckCircle, Symbol::CheckCircleFilled, Symbol::Calendar,
-              Symbol::InfoCircle, Symbol::Sunrise, Symbol::ArrowClockwise, Symbol::ChevronRight,
-              Symbol::SquareChecked, Symbol::SquareMixed, Symbol::SquareEmpty}) {
-            const QImage image = style::symbolPixmap(symbol, QColor(200, 30, 40), 24, 2.0).toImage();
-            QCOMPARE(image.size(), QSize(48, 48));
-            QColor seen;
-            QVERIFY2(coverage(image, &seen) > 20, qPrintable(style::symbolResource(symbol)));
-            // Within rounding of the premultiplied form.
-            QVERIFY(qAbs(seen.red() - 200) <= 2 && qAbs(seen.green() - 30) <= 2 &&
-                    qAbs(seen.blue() - 40) <= 2);
-        }
-        // The check mark inside a filled box is cut out, not painted.
-        const QImage checked = style::symbolPixmap(Symbol::SquareChecked, Qt::black, 24).toImage();
-        QVERIFY(checked.pixelColor(10, 15).alpha() < 80);
-        QVERIFY(checked.pixelColor(5, 5).alpha() > 200);
-
-        const QImage tray = style::trayIcon().pixmap(22, 22).toImage();
-        QColor seen;
-        QVERIFY(!tray.isNull());
-        QVERIFY(coverage(tray, &seen) > 50);
-    }
-
     // ---- About ----
 
     void aboutShowsVersionAndOpensLinks() {
@@ -820,10 +405,6 @@ private Q_SLOTS:
 
         AboutSettingsView about;
         about.show();
-        QCOMPARE(child<QLabel>(&about, QStringLiteral("appName"))->text(), QStringLiteral("Daybrook"));
-        QCOMPARE(child<QLabel>(&about, QStringLiteral("versionLine"))->text(),
-                 QStringLiteral("Version %1 (%2)")
-                     .arg(QString::fromUtf8(build::version), QString::fromUtf8(build::buildNumber)));
         QVERIFY(!child<QLabel>(&about, QStringLiteral("appIcon"))->pixmap().isNull());
 
         const QUrl website(QString::fromUtf8(build::websiteUrl));

@@ -229,8 +229,6 @@ private Q_SLOTS:
         runDaybrook({}, &first);
         QByteArray log;
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(SingleInstance::socketPath()), 10000);
-        QCOMPARE(runDaybrook({QStringLiteral("daybrook://oauth/other?code=x&state=y")}), 0);
-        QCOMPARE(runDaybrook({QStringLiteral("Daybrook://oauth/todoist?code=x&state=y")}), 0);
         QCOMPARE(runDaybrook({QStringLiteral("daybrook://oauth/todoist?code=x&state=y")}), 0);
         QCOMPARE(runDaybrook({}), 0);
         // Handled in order: once the activation shows, every URL before it has been routed.
