@@ -30,23 +30,20 @@ class UpdaterTest : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        const auto json = [this](const QByteArray &body) {
-            return [this, body] {
+        for (const auto &[path, body] : {
+                 std::pair{"/newer", R"({"version": "1.10.0", "url": "https://example.org/daybrook/1.10"})"},
+                 {"/same", R"({"version": "1.2", "url": "https://example.org/daybrook/1.2"})"},
+                 {"/older", R"({"version": "v1.1.9", "url": "https://example.org/daybrook/1.1.9"})"},
+                 {"/malformed", R"({"version": "1.3.0", "url": )"},
+                 {"/no-version", R"({"url": "https://example.org/"})"},
+                 {"/script-link", R"({"version": "2.0", "url": "javascript:alert(1)"})"},
+                 {"/markup", R"({"version": "2.0", "url": "https://example.org/a\"><b>x</b>"})"},
+             }) {
+            m_server.route(QString::fromLatin1(path), [this, body = QByteArray(body)] {
                 ++m_requests;
                 return QHttpServerResponse("application/json", body);
-            };
-        };
-        m_server.route("/newer",
-                       json("{\"version\": \"1.10.0\", \"url\": \"https://example.org/daybrook/1.10\"}"));
-        m_server.route("/same",
-                       json("{\"version\": \"1.2\", \"url\": \"https://example.org/daybrook/1.2\"}"));
-        m_server.route("/older",
-                       json("{\"version\": \"v1.1.9\", \"url\": \"https://example.org/daybrook/1.1.9\"}"));
-        m_server.route("/malformed", json("{\"version\": \"1.3.0\", \"url\": "));
-        m_server.route("/no-version", json("{\"url\": \"https://example.org/\"}"));
-        m_server.route("/script-link", json("{\"version\": \"2.0\", \"url\": \"javascript:alert(1)\"}"));
-        m_server.route("/markup",
-                       json("{\"version\": \"2.0\", \"url\": \"https://example.org/a\\\"><b>x</b>\"}"));
+            });
+        }
         m_server.route("/huge",
                        [] { return QHttpServerResponse("application/json", QByteArray(200 * 1024, ' ')); });
         m_server.route("/broken", [] {
