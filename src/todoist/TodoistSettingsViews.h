@@ -20,10 +20,10 @@ class FormSection;
 struct TodoistRowState {
     bool hasService = false;
     bool isConnected = false;
-    bool signInExpired = false;
     int tasksWithDueTime = 0;
     qsizetype tasksDueToday = 0;
     std::optional<QString> error;
+    bool signInExpired = false; // Todoist refused to renew it; only while not connected
 };
 
 struct TodoistRowPresentation {

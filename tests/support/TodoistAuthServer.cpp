@@ -21,14 +21,6 @@ QHttpServerResponse error(const QString &code, Status status = Status::BadReques
     return QHttpServerResponse(body, status);
 }
 
-// RFC 8252: a loopback redirect matches whatever port the client listens on.
-bool sameRedirect(const QString &registered, const QString &sent) {
-    QUrl a(registered), b(sent);
-    if (a.host() == QLatin1String("127.0.0.1"))
-        a.setPort(-1), b.setPort(-1);
-    return a == b;
-}
-
 QString value(const QUrlQuery &query, const char *name) {
     return query.queryItemValue(QLatin1String(name), QUrl::FullyDecoded);
 }
@@ -59,7 +51,8 @@ TodoistAuthServer::TodoistAuthServer() {
         QUrlQuery answer{{"state", value(query, "state")}};
         if (!clients.contains(client))
             answer.addQueryItem("error", "invalid_client");
-        else if (!sameRedirect(clients[client], redirect))
+        // RFC 8252: a loopback redirect matches whatever port the client listens on.
+        else if (QUrl(clients[client]) != target.adjusted(QUrl::RemovePort))
             return QHttpServerResponse("text/plain", "redirect_uri mismatch", Status::BadRequest);
         else if (value(query, "response_type") != "code" || value(query, "code_challenge_method") != "S256" ||
                  value(query, "code_challenge").size() != 43 || value(query, "scope") != "data:read")
@@ -89,7 +82,7 @@ TodoistAuthServer::TodoistAuthServer() {
     for (const char *list : {"/api/v1/projects", "/api/v1/tasks"}) {
         m_server.route(list, [this, list](const QHttpServerRequest &request) {
             const QString token = QString::fromUtf8(request.value("Authorization").mid(7));
-            if (!accessTokens.contains(token) && !personalTokens.contains(token))
+            if (!accessTokens.contains(token))
                 return error("Unauthorized", Status::Unauthorized);
             const QJsonObject item = QByteArray(list).endsWith("tasks")
                                          ? taskJson("t1", "p1", "Write report", "2030-01-15T09:30:00")
@@ -103,6 +96,16 @@ TodoistAuthServer::TodoistAuthServer() {
 
 QUrl TodoistAuthServer::url(const QString &path) const {
     return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path));
+}
+
+TodoistConfig TodoistAuthServer::config() const {
+    return TodoistConfig{url(),
+                         url("/oauth/authorize"),
+                         url("/oauth/access_token"),
+                         url("/oauth/register"),
+                         QString(),
+                         QString(),
+                         5000};
 }
 
 QHttpServerResponse TodoistAuthServer::token(const QHttpServerRequest &request) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "todoist/TodoistService.h"
+
 #include <QHash>
 #include <QHttpServer>
 #include <QSet>
@@ -17,14 +19,15 @@ class TodoistAuthServer {
 public:
     TodoistAuthServer();
     QUrl url(const QString &path = {}) const;
+    // Every address here and no client id: the program registers itself, as a default build does.
+    TodoistConfig config() const;
 
     bool refuseSchemeRedirects = false; // registration takes only loopback redirects
     bool denyAccess = false;            // the user presses "Cancel" on the consent page
     bool refreshAnswers401 = false;
-    QSet<QString> personalTokens; // accepted besides the issued access tokens
 
     QHash<QString, QString> clients; // client id -> registered redirect URI
-    QSet<QString> accessTokens;      // valid now
+    QSet<QString> accessTokens;      // valid now (a personal token may be added)
     QSet<QString> refreshTokens;     // valid now; spent ones are dropped
     QStringList revoked;
     int registrations = 0;
