@@ -1,4 +1,5 @@
-// Feeds arbitrary bytes to the Todoist decoders and the due-time parser. The
+// Feeds arbitrary bytes to the Todoist decoders (lists, tokens, client
+// registrations) and the due-time parser. The
 // first byte picks the target; the rest is the input. Besides crashes and
 // undefined behaviour it checks a few properties that must always hold.
 #include "ReferenceDecoding.h"
@@ -126,6 +127,20 @@ void checkToken(const QByteArray &body) {
         check(!token.value->accessToken.isEmpty());
 }
 
+// A registration's client id goes into URLs and the settings file.
+void checkRegistration(const QByteArray &body) {
+    const auto registration = decodeClientRegistration(body);
+    check(registration.value.has_value() == registration.error.isEmpty());
+    if (!registration)
+        return;
+    const QString &id = registration.value->clientId;
+    check(!id.isEmpty() && id.size() <= 512, "client id length");
+    for (const QChar c : id)
+        check(c.isPrint() && !c.isSpace(), "client id character");
+    if (const auto error = decodeOAuthError(body))
+        check(!error->error.isEmpty(), "error code");
+}
+
 void checkDatetime(const QByteArray &bytes) {
     const QString text = QString::fromUtf8(bytes);
     const auto instant = parseDueDatetime(text);
@@ -144,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 1)
         return 0;
     const QByteArray input(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
-    switch (data[0] % 4) {
+    switch (data[0] % 5) {
     case 0:
         checkTasks(input);
         break;
@@ -153,6 +168,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         break;
     case 2:
         checkToken(input);
+        break;
+    case 4:
+        checkRegistration(input);
         break;
     default:
         checkDatetime(input);

@@ -9,6 +9,7 @@
 #include <QJsonValue>
 #include <QTimeZone>
 #include <QVarLengthArray>
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -659,6 +660,56 @@ Decoded<TokenResponse> decodeTokenResponse(const QByteArray &body) {
     if (token.refreshToken && token.refreshToken->isEmpty())
         token.refreshToken.reset();
     result.value = std::move(token);
+    return result;
+}
+
+Decoded<ClientRegistration> decodeClientRegistration(const QByteArray &body) {
+    Decoded<ClientRegistration> result;
+    QJsonObject object;
+    if (!parseJsonObject(body, object, result.error))
+        return result;
+    ClientRegistration registration;
+    JsonFieldReader reader(object, result.error);
+    if (!reader.requiredString(QLatin1StringView("client_id"), registration.clientId))
+        return result;
+    // A client id is sent back in URLs and stored in the settings: control
+    // characters or a runaway length mean the reply is not what it claims.
+    const bool printable = std::all_of(registration.clientId.cbegin(), registration.clientId.cend(),
+                                       [](QChar c) { return c.isPrint() && !c.isSpace(); });
+    if (registration.clientId.isEmpty() || registration.clientId.size() > 512 || !printable) {
+        result.error = QStringLiteral("client_id is empty or malformed");
+        return result;
+    }
+    const QJsonValue uris = object.value(QLatin1StringView("redirect_uris"));
+    if (!uris.isUndefined() && !uris.isNull()) {
+        if (!uris.isArray()) {
+            result.error = QStringLiteral("redirect_uris is not an array");
+            return result;
+        }
+        for (const QJsonValue &uri : uris.toArray()) {
+            if (!uri.isString()) {
+                result.error = QStringLiteral("redirect_uris holds a value that is not a string");
+                return result;
+            }
+            registration.redirectUris.append(uri.toString());
+        }
+    }
+    result.value = std::move(registration);
+    return result;
+}
+
+std::optional<OAuthError> decodeOAuthError(const QByteArray &body) {
+    QJsonObject object;
+    QString ignored;
+    if (!parseJsonObject(body, object, ignored))
+        return std::nullopt;
+    const QJsonValue error = object.value(QLatin1StringView("error"));
+    if (!error.isString() || error.toString().isEmpty())
+        return std::nullopt;
+    OAuthError result{error.toString(), std::nullopt};
+    const QJsonValue description = object.value(QLatin1StringView("error_description"));
+    if (description.isString() && !description.toString().trimmed().isEmpty())
+        result.description = description.toString().trimmed();
     return result;
 }
 

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 #include <optional>
 
@@ -31,6 +32,21 @@ template <typename Item> struct TodoistPage {
 Decoded<TodoistPage<TodoistTask>> decodeTaskPage(const QByteArray &body);
 Decoded<TodoistPage<TodoistProject>> decodeProjectPage(const QByteArray &body);
 Decoded<TokenResponse> decodeTokenResponse(const QByteArray &body);
+
+// The answer of a dynamic client registration (RFC 7591): the client id the
+// server assigned, and the redirect URIs it accepted when it says which.
+struct ClientRegistration {
+    QString clientId;
+    QStringList redirectUris;
+};
+Decoded<ClientRegistration> decodeClientRegistration(const QByteArray &body);
+
+// An OAuth error body: {"error": "...", "error_description": "..."}.
+struct OAuthError {
+    QString error;
+    std::optional<QString> description;
+};
+std::optional<OAuthError> decodeOAuthError(const QByteArray &body);
 
 // The instant of a due time: "yyyy-MM-ddTHH:mm:ss" with 0 to 9 fractional
 // digits, followed either by "Z" or a "+hh:mm"/"-hh:mm" offset (a fixed instant)

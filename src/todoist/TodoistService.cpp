@@ -12,8 +12,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 #include <QUrlQuery>
-#include <QUuid>
 #include <algorithm>
 #include <cstdio>
 
@@ -25,7 +25,9 @@ const QString accessTokenKey = QStringLiteral("access_token");
 const QString refreshTokenKey = QStringLiteral("refresh_token");
 const QString expiresAtKey = QStringLiteral("expires_at");
 const QString disabledProjectIdsKey = QStringLiteral("disabledProjectIds");
-const QString redirectUri = QStringLiteral("daybrook://oauth/todoist");
+// Set while the stored token is a personal API token, which is never revoked:
+// it is the user's own, shared with their other tools.
+const QString apiTokenKey = QStringLiteral("todoistApiToken");
 constexpr int pageLimit = 200;
 // A list that never ends (a server handing out cursors forever) is refused
 // rather than followed until memory runs out: 1000 pages are 200,000 items.
@@ -123,6 +125,12 @@ QByteArray formBody(const QList<std::pair<QString, QString>> &pairs) {
     return body;
 }
 
+bool refreshRefused(const QByteArray &body) {
+    const auto error = decodeOAuthError(body);
+    return error && (error->error == QLatin1String("invalid_grant") ||
+                     error->error == QLatin1String("invalid_client"));
+}
+
 QUrl endpoint(const QUrl &base, const QString &path) {
     QUrl url = base;
     QString basePath = url.path();
@@ -151,6 +159,7 @@ TodoistConfig TodoistConfig::fromBuild() {
     config.apiBaseUrl = QUrl(QString::fromUtf8(build::todoistApiUrl));
     config.authorizeUrl = QUrl(QString::fromUtf8(build::todoistAuthorizeUrl));
     config.tokenUrl = QUrl(QString::fromUtf8(build::todoistTokenUrl));
+    config.registerUrl = QUrl(QString::fromUtf8(build::todoistRegisterUrl));
     config.clientId = QString::fromUtf8(build::todoistClientId);
     config.clientSecret = QString::fromUtf8(build::todoistClientSecret);
     return config;
@@ -488,10 +497,8 @@ QCoro::Task<bool> TodoistService::refreshAccessToken(QString staleToken) {
     QNetworkRequest request(m_config.tokenUrl);
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       QByteArrayLiteral("application/x-www-form-urlencoded"));
-    const QByteArray body = formBody({{QStringLiteral("grant_type"), QStringLiteral("refresh_token")},
-                                      {QStringLiteral("refresh_token"), *m_refreshToken},
-                                      {QStringLiteral("client_id"), m_config.clientId},
-                                      {QStringLiteral("client_secret"), m_config.clientSecret}});
+    const QByteArray body =
+        formBody(oauth::refreshForm(*m_refreshToken, clientIdInUse(), m_config.clientSecret));
     qCDebug(lcTodoist).noquote() << "refreshing the access token";
     const HttpResult result = co_await send(m_network, request, m_config.timeoutMs, body);
     if (alive.expired())
@@ -500,6 +507,13 @@ QCoro::Task<bool> TodoistService::refreshAccessToken(QString staleToken) {
     bool ok = false;
     if (session != m_session) {
         // Signed out or in again meanwhile: this answer is for nobody.
+    } else if (!result.transferFailed &&
+               (result.status == 401 || (result.status == 400 && refreshRefused(result.body)))) {
+        // Sending the refused token again would never work (and a replayed
+        // refresh token can get the app's access revoked).
+        qCDebug(lcTodoist).noquote() << "the refresh token was refused: HTTP" << result.status;
+        clientIsUnknown(result.body);
+        dropRefusedSignIn();
     } else if (!result.isSuccess() || result.status != 200) {
         qCDebug(lcTodoist).noquote() << "token refresh failed:"
                                      << (result.transferFailed
@@ -545,61 +559,186 @@ void TodoistService::writeDebugListing() const {
 // MARK: Sign-in
 
 void TodoistService::startOAuth() {
-    m_oauthState = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    Q_EMIT oauthStateChanged();
+    beginAuthorization(true);
+}
 
-    QUrl url = m_config.authorizeUrl;
-    if (!url.isValid())
-        return;
-    // Encoded by hand: QUrlQuery would leave "+" and "%" in a value as they are.
-    const auto item = [](const char *name, const QString &value) {
-        return QString::fromLatin1(name) + QLatin1Char('=') +
-               QString::fromLatin1(QUrl::toPercentEncoding(value, QByteArrayLiteral(":")));
-    };
-    url.setQuery(item("client_id", m_config.clientId) + QLatin1Char('&') +
-                     item("scope", QStringLiteral("data:read")) + QLatin1Char('&') +
-                     item("state", *m_oauthState),
-                 QUrl::StrictMode);
-    if (m_urlOpener)
+QString TodoistService::clientIdInUse() const {
+    if (!m_config.clientId.isEmpty())
+        return m_config.clientId;
+    const auto client = oauth::registeredClient(m_config.authorizeUrl);
+    return client ? client->clientId : QString();
+}
+
+// Each Connect starts a fresh authorization: new state, new PKCE verifier, and
+// the browser sent to the authorize page. A self-registered client is
+// registered first when this server has not seen it yet.
+QCoro::Task<> TodoistService::beginAuthorization(bool mayRegisterAgain) {
+    const std::weak_ptr<int> alive = m_lifetime;
+    endAuthorization();
+    const quint64 run = ++m_authorizationRun;
+
+    std::optional<oauth::RegisteredClient> client;
+    if (!m_config.clientId.isEmpty())
+        client = oauth::RegisteredClient{m_config.clientId, QString::fromLatin1(oauth::schemeRedirectUri)};
+    else
+        client = oauth::registeredClient(m_config.authorizeUrl);
+    if (!client) {
+        client = co_await registerClient();
+        if (alive.expired() || run != m_authorizationRun || !client)
+            co_return;
+    }
+
+    oauth::PendingAuthorization pending =
+        oauth::newAuthorization(client->clientId, client->redirectUri, Clock::now());
+    if (oauth::isLoopbackRedirect(client->redirectUri)) {
+        auto *listener = new oauth::LoopbackRedirect(pending.state, this);
+        if (!listener->listen()) {
+            delete listener;
+            setError(QStringLiteral("Could not wait for the browser's answer on this computer"));
+            co_return;
+        }
+        pending.redirectUri = listener->redirectUri();
+        connect(listener, &oauth::LoopbackRedirect::received, this, [this](const QUrl &url) {
+            [](QPointer<TodoistService> service, QUrl callback) -> QCoro::Task<> {
+                if (service)
+                    co_await service->handleOAuthCallback(std::move(callback));
+            }(this, url);
+        });
+        m_loopback = listener;
+        // The listener lives no longer than the authorization it waits for.
+        QTimer::singleShot(oauth::authorizationLifetimeSecs * 1000, listener, &QObject::deleteLater);
+    }
+    m_pending = pending;
+    m_oauthState = pending.state;
+    Q_EMIT oauthStateChanged();
+    m_mayRegisterAgain = mayRegisterAgain;
+
+    const QUrl url = oauth::authorizeUrl(m_config.authorizeUrl, pending);
+    if (url.isValid() && m_urlOpener)
         m_urlOpener(url);
 }
 
+void TodoistService::endAuthorization() {
+    if (m_loopback)
+        m_loopback->deleteLater();
+    m_loopback = nullptr;
+    m_pending.reset();
+    if (m_oauthState) {
+        m_oauthState.reset();
+        Q_EMIT oauthStateChanged();
+    }
+}
+
+// Registers this program as a public client. The URL-scheme redirect comes
+// first; a server that refuses it gets the loopback address instead.
+QCoro::Task<std::optional<oauth::RegisteredClient>> TodoistService::registerClient() {
+    const std::weak_ptr<int> alive = m_lifetime;
+    const auto fail = [this](const QString &why) {
+        setError(QStringLiteral("Could not register Daybrook with Todoist: ") + why);
+        return std::optional<oauth::RegisteredClient>();
+    };
+    if (!m_config.registerUrl.isValid() || m_config.registerUrl.isEmpty())
+        co_return fail(QStringLiteral("no registration address is configured"));
+    for (const char *redirect : {oauth::schemeRedirectUri, oauth::loopbackRedirectUri}) {
+        QNetworkRequest request(m_config.registerUrl);
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+        qCDebug(lcTodoist).noquote() << "registering a client for" << redirect;
+        const HttpResult result = co_await send(m_network, request, m_config.timeoutMs,
+                                                oauth::registrationBody(QString::fromLatin1(redirect)));
+        if (alive.expired())
+            co_return std::nullopt;
+        if (result.transferFailed)
+            co_return fail(result.transferError);
+        if (result.isSuccess()) {
+            const auto registration = decodeClientRegistration(result.body);
+            if (!registration)
+                co_return fail(registration.error);
+            // A server may narrow what it accepted; only a redirect it kept is usable.
+            const QStringList &kept = registration.value->redirectUris;
+            if (kept.isEmpty() || kept.contains(QLatin1String(redirect))) {
+                const oauth::RegisteredClient client{registration.value->clientId,
+                                                     QString::fromLatin1(redirect)};
+                oauth::storeRegisteredClient(m_config.authorizeUrl, client);
+                co_return client;
+            }
+            continue;
+        }
+        const auto error = decodeOAuthError(result.body);
+        if (error && (error->error == QLatin1String("invalid_redirect_uri") ||
+                      error->error == QLatin1String("invalid_client_metadata")))
+            continue;
+        co_return fail(error && error->description ? *error->description
+                                                   : QStringLiteral("HTTP %1").arg(result.status));
+    }
+    co_return fail(QStringLiteral("no redirect address was accepted"));
+}
+
+// The server no longer knows the client id (registrations can be dropped on
+// its side): forget it, so that the next authorization registers again.
+bool TodoistService::clientIsUnknown(const QByteArray &errorBody) {
+    const auto error = decodeOAuthError(errorBody);
+    if (!error || error->error != QLatin1String("invalid_client"))
+        return false;
+    if (m_config.clientId.isEmpty())
+        oauth::forgetRegisteredClient(m_config.authorizeUrl);
+    return true;
+}
+
 QCoro::Task<bool> TodoistService::handleOAuthCallback(QUrl url) {
-    const auto fail = [this] {
-        setError(QStringLiteral("Invalid OAuth callback"));
+    const auto fail = [this](const QString &text = QStringLiteral("Invalid OAuth callback")) {
+        setError(text);
         return false;
     };
     if (!url.isValid())
         co_return fail();
     // The first item of each name counts; an item without a value is as good
-    // as none. An error redirect (?error=access_denied) has no code.
-    std::optional<QString> code;
-    std::optional<QString> state;
+    // as none.
+    std::optional<QString> code, state, error, description;
     const QUrlQuery query(url);
     for (const auto &[name, value] : query.queryItems(QUrl::FullyDecoded)) {
-        if (name == QLatin1String("code") && !code)
-            code = value;
-        else if (name == QLatin1String("state") && !state)
-            state = value;
+        std::optional<QString> *slot = name == QLatin1String("code")                ? &code
+                                       : name == QLatin1String("state")             ? &state
+                                       : name == QLatin1String("error")             ? &error
+                                       : name == QLatin1String("error_description") ? &description
+                                                                                    : nullptr;
+        if (slot && !*slot)
+            *slot = value;
+    }
+    // An error redirect may come without state; one with a foreign state is
+    // not ours to act on.
+    if (error && !error->isEmpty() && m_oauthState &&
+        (!state || state->isEmpty() || *state == *m_oauthState)) {
+        endAuthorization();
+        if (*error == QLatin1String("access_denied"))
+            co_return fail(QStringLiteral("Sign-in cancelled"));
+        if ((*error == QLatin1String("invalid_client") || *error == QLatin1String("unauthorized_client")) &&
+            m_config.clientId.isEmpty() && m_mayRegisterAgain) {
+            oauth::forgetRegisteredClient(m_config.authorizeUrl);
+            beginAuthorization(false);
+            co_return false;
+        }
+        co_return fail(description && !description->trimmed().isEmpty()
+                           ? QStringLiteral("Sign-in failed: ") + description->trimmed()
+                           : QStringLiteral("Sign-in failed (%1)").arg(*error));
     }
     if (!code || code->isEmpty() || !state || state->isEmpty())
         co_return fail();
-    if (!m_oauthState || *m_oauthState != *state)
+    if (!m_oauthState || !m_pending || *m_oauthState != *state)
         co_return fail();
-    m_oauthState.reset();
-    Q_EMIT oauthStateChanged();
-    co_return co_await exchangeToken(*code);
+    // Single use: whatever happens next, this state is spent.
+    const oauth::PendingAuthorization pending = *m_pending;
+    endAuthorization();
+    if (Clock::now() > pending.expiresAt)
+        co_return fail(QStringLiteral("The sign-in took too long. Connect again."));
+    co_return co_await exchangeToken(*code, pending);
 }
 
-QCoro::Task<bool> TodoistService::exchangeToken(QString code) {
+QCoro::Task<bool> TodoistService::exchangeToken(QString code, oauth::PendingAuthorization pending) {
     const std::weak_ptr<int> alive = m_lifetime;
     QNetworkRequest request(m_config.tokenUrl);
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       QByteArrayLiteral("application/x-www-form-urlencoded"));
-    const QByteArray body = formBody({{QStringLiteral("client_id"), m_config.clientId},
-                                      {QStringLiteral("client_secret"), m_config.clientSecret},
-                                      {QStringLiteral("code"), code},
-                                      {QStringLiteral("redirect_uri"), redirectUri}});
+    const QByteArray body = formBody(oauth::exchangeForm(pending, code, m_config.clientSecret));
     const HttpResult result = co_await send(m_network, request, m_config.timeoutMs, body);
     if (alive.expired())
         co_return false;
@@ -609,7 +748,15 @@ QCoro::Task<bool> TodoistService::exchangeToken(QString code) {
     }
     if (result.status != 200) {
         qCDebug(lcTodoist).noquote() << "token exchange answered HTTP" << result.status;
-        setError(QStringLiteral("Failed to exchange token"));
+        if (clientIsUnknown(result.body) && m_config.clientId.isEmpty() && m_mayRegisterAgain) {
+            // The code belonged to a client the server has forgotten: start over.
+            beginAuthorization(false);
+            co_return false;
+        }
+        const auto error = decodeOAuthError(result.body);
+        setError(error && error->description
+                     ? QStringLiteral("Failed to exchange token: ") + *error->description
+                     : QStringLiteral("Failed to exchange token"));
         co_return false;
     }
     const auto token = decodeTokenResponse(result.body);
@@ -624,14 +771,51 @@ QCoro::Task<bool> TodoistService::exchangeToken(QString code) {
     std::optional<QDateTime> expiresAt;
     if (token.value->expiresIn)
         expiresAt = expiryAfter(*token.value->expiresIn);
+    UserDefaults::remove(apiTokenKey);
     assignRefreshState(token.value->refreshToken, expiresAt);
     assignAccessToken(token.value->accessToken);
+    setSignInExpired(false);
     setError(std::nullopt);
     co_await fetchAll();
     co_return true;
 }
 
-void TodoistService::disconnect() {
+QCoro::Task<std::optional<QString>> TodoistService::connectWithApiToken(QString token) {
+    const std::weak_ptr<int> alive = m_lifetime;
+    token = token.trimmed();
+    // The token goes into a header: nothing but printable ASCII may reach it.
+    const bool plain = std::all_of(token.cbegin(), token.cend(),
+                                   [](QChar c) { return c.unicode() > 0x20 && c.unicode() < 0x7f; });
+    if (token.isEmpty() || token.size() > 512 || !plain)
+        co_return QStringLiteral("That does not look like an API token. Copy it again from Todoist.");
+    QUrl url = endpoint(m_config.apiBaseUrl, QStringLiteral("/api/v1/projects"));
+    url.setQuery(QStringLiteral("limit=1"));
+    QNetworkRequest request(url);
+    request.setRawHeader("Authorization", "Bearer " + token.toLatin1());
+    const HttpResult result = co_await send(m_network, request, m_config.timeoutMs, std::nullopt);
+    if (alive.expired())
+        co_return QString();
+    if (result.transferFailed)
+        co_return QStringLiteral("Could not reach Todoist: ") + result.transferError;
+    if (result.status == 401 || result.status == 403)
+        co_return QStringLiteral("Todoist did not accept this token. Check that you copied all of it.");
+    if (!result.isSuccess())
+        co_return QStringLiteral("Todoist could not check the token (HTTP %1). Try again later.")
+            .arg(result.status);
+
+    endAuthorization();
+    ++m_session;
+    m_tokenAssigned = true;
+    UserDefaults::setValue(apiTokenKey, true);
+    assignRefreshState(std::nullopt, std::nullopt);
+    assignAccessToken(token);
+    setSignInExpired(false);
+    setError(std::nullopt);
+    fetchAll();
+    co_return std::nullopt;
+}
+
+void TodoistService::dropRefusedSignIn() {
     ++m_session;
     m_tokenAssigned = true;
     assignRefreshState(std::nullopt, std::nullopt);
@@ -641,6 +825,51 @@ void TodoistService::disconnect() {
     m_projects.clear();
     Q_EMIT projectsChanged();
     setError(std::nullopt);
+    setSignInExpired(true);
+}
+
+void TodoistService::setSignInExpired(bool expired) {
+    m_signInExpired = expired;
+    Q_EMIT signInExpiredChanged();
+}
+
+// Best effort: the sign-out happens here whatever Todoist answers.
+QCoro::Task<> TodoistService::revoke(FormBody form) {
+    const std::weak_ptr<int> alive = m_lifetime;
+    QNetworkRequest request(endpoint(m_config.apiBaseUrl, QStringLiteral("/api/v1/revoke")));
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QByteArrayLiteral("application/x-www-form-urlencoded"));
+    const HttpResult result = co_await send(m_network, request, m_config.timeoutMs, form);
+    if (!alive.expired() && !result.isSuccess())
+        qCDebug(lcTodoist).noquote() << "revocation failed:"
+                                     << (result.transferFailed
+                                             ? result.transferError
+                                             : QStringLiteral("HTTP %1").arg(result.status));
+}
+
+void TodoistService::disconnect() {
+    const bool personal = UserDefaults::boolValue(apiTokenKey).value_or(false);
+    if (!personal) {
+        const QString clientId = clientIdInUse();
+        if (m_refreshToken)
+            revoke(formBody(oauth::revokeForm(*m_refreshToken, QStringLiteral("refresh_token"), clientId,
+                                              m_config.clientSecret)));
+        if (m_accessToken)
+            revoke(formBody(oauth::revokeForm(*m_accessToken, QStringLiteral("access_token"), clientId,
+                                              m_config.clientSecret)));
+    }
+    UserDefaults::remove(apiTokenKey);
+    ++m_session;
+    m_tokenAssigned = true;
+    assignRefreshState(std::nullopt, std::nullopt);
+    assignAccessToken(std::nullopt);
+    m_tasks.clear();
+    Q_EMIT tasksChanged();
+    m_projects.clear();
+    Q_EMIT projectsChanged();
+    setError(std::nullopt);
+    if (m_signInExpired)
+        setSignInExpired(false);
     m_disabledProjectIds.clear();
     Q_EMIT disabledProjectIdsChanged();
     UserDefaults::remove(disabledProjectIdsKey);

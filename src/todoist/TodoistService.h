@@ -2,12 +2,14 @@
 
 #include "core/TimeEntry.h"
 #include "platform/SecretStore.h"
+#include "todoist/TodoistAuth.h"
 #include "todoist/TodoistEntries.h"
 #include "todoist/TodoistModels.h"
 
 #include <QCoroTask>
 #include <QDateTime>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QUrl>
 #include <deque>
@@ -24,6 +26,9 @@ struct TodoistConfig {
     QUrl apiBaseUrl;   // e.g. https://api.todoist.com
     QUrl authorizeUrl; // e.g. https://app.todoist.com/oauth/authorize
     QUrl tokenUrl;     // e.g. https://api.todoist.com/oauth/access_token
+    QUrl registerUrl;  // e.g. https://todoist.com/oauth/register
+    // Empty: the program registers itself as a public client at the first
+    // sign-in. A distributor's own registration fills both in.
     QString clientId;
     QString clientSecret;
     int timeoutMs = 60000; // a request fails after this long without any data moving
@@ -55,6 +60,9 @@ public:
     const std::optional<QString> &accessToken() const { return m_accessToken; }
     const std::optional<QString> &oauthState() const { return m_oauthState; }
     bool isConnected() const { return m_accessToken.has_value(); }
+    // Todoist refused to renew the sign-in: the tokens are gone and the user
+    // has to connect again.
+    bool isSignInExpired() const { return m_signInExpired; }
 
     // Expiring tokens: the token that gets a new access token, and when the
     // current one runs out (absent: it never does).
@@ -69,6 +77,9 @@ public:
     void startOAuth();
     QCoro::Task<bool> handleOAuthCallback(QUrl url);
     void disconnect();
+    // Connects with a personal API token after one request has shown that
+    // Todoist accepts it. Gives the reason when it does not; nothing is stored then.
+    QCoro::Task<std::optional<QString>> connectWithApiToken(QString token);
 
     // How startOAuth shows the sign-in page; the browser by default.
     using UrlOpener = std::function<void(const QUrl &)>;
@@ -97,6 +108,7 @@ Q_SIGNALS:
     void disabledProjectIdsChanged();
     void accessTokenChanged();
     void oauthStateChanged();
+    void signInExpiredChanged();
     // The stored token has been looked up at start (whether or not one was found).
     void storedTokenLoaded();
     void secretOperationsFinished();
@@ -115,6 +127,7 @@ private:
         std::optional<QString> nextCursor;
     };
     using PageConsumer = std::function<PageOutcome(const QByteArray &body)>;
+    using FormBody = QByteArray;
 
     void loadStoredToken();
     void finishLoadingToken(std::optional<QString> token, std::optional<QString> refresh,
@@ -131,7 +144,15 @@ private:
     QCoro::Task<QList<TodoistProject>> fetchProjects(quint64 session);
     QCoro::Task<QList<TodoistTask>> fetchTasks(quint64 session);
     QCoro::Task<bool> fetchPages(QString path, PageConsumer consume);
-    QCoro::Task<bool> exchangeToken(QString code);
+    QCoro::Task<> beginAuthorization(bool mayRegisterAgain);
+    QCoro::Task<std::optional<oauth::RegisteredClient>> registerClient();
+    QCoro::Task<bool> exchangeToken(QString code, oauth::PendingAuthorization pending);
+    QCoro::Task<> revoke(FormBody form);
+    bool clientIsUnknown(const QByteArray &errorBody);
+    void endAuthorization();
+    QString clientIdInUse() const;
+    void dropRefusedSignIn();
+    void setSignInExpired(bool expired);
     QCoro::Task<bool> ensureFreshToken();
     QCoro::Task<bool> refreshAccessToken(QString staleToken);
     void writeDebugListing() const;
@@ -152,6 +173,15 @@ private:
     std::optional<QString> m_oauthState;
     std::optional<QString> m_refreshToken;
     std::optional<QDateTime> m_expiresAt;
+    bool m_signInExpired = false;
+
+    // The authorization the browser was sent to, and its loopback listener
+    // when the redirect comes back that way.
+    std::optional<oauth::PendingAuthorization> m_pending;
+    QPointer<oauth::LoopbackRedirect> m_loopback;
+    quint64 m_authorizationRun = 0;
+    // One new registration per Connect when the server has forgotten the client.
+    bool m_mayRegisterAgain = false;
 
     // Changes on every sign-in and sign-out: results of requests made for an
     // earlier session are dropped.

@@ -2,7 +2,10 @@
 
 #include "widgets/TriStateCheckbox.h"
 
+#include <QDialogButtonBox>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
@@ -15,6 +18,8 @@ TodoistRowPresentation presentTodoistRow(const TodoistRowState &state) {
     TodoistRowPresentation result;
     if (!state.hasService)
         result.statusText = QStringLiteral("Service unavailable");
+    else if (!state.isConnected && state.signInExpired)
+        result.statusText = QStringLiteral("Sign-in expired. Connect again to show your tasks");
     else if (!state.isConnected)
         result.statusText = QStringLiteral("Not connected");
     else
@@ -41,12 +46,27 @@ TodoistIntegrationRow::TodoistIntegrationRow(TodoistService *service, QWidget *p
     m_connectedBadge = new StatusBadge(QStringLiteral("Connected"));
     m_connectedBadge->setObjectName(QStringLiteral("connectedBadge"));
     addTrailing(m_connectedBadge);
+    m_connectActions = new QWidget;
+    auto *actions = new QHBoxLayout(m_connectActions);
+    actions->setContentsMargins(0, 0, 0, 0);
+    auto *tokenButton = new QPushButton(QStringLiteral("Use an API token instead"));
+    tokenButton->setObjectName(QStringLiteral("apiTokenButton"));
+    tokenButton->setFlat(true);
+    actions->addWidget(tokenButton);
     m_connectButton = new QPushButton(QStringLiteral("Connect"));
     m_connectButton->setObjectName(QStringLiteral("connectButton"));
-    addTrailing(m_connectButton);
+    actions->addWidget(m_connectButton);
+    addTrailing(m_connectActions);
     connect(m_connectButton, &QPushButton::clicked, this, [this] {
         if (m_service)
             m_service->startOAuth();
+    });
+    connect(tokenButton, &QPushButton::clicked, this, [this] {
+        if (!m_service)
+            return;
+        auto *dialog = new TodoistApiTokenDialog(m_service, window());
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->open();
     });
 
     m_detailText = setUpDetailLine(
@@ -64,10 +84,60 @@ TodoistIntegrationRow::TodoistIntegrationRow(TodoistService *service, QWidget *p
 
     if (service) {
         for (auto signal : {&TodoistService::accessTokenChanged, &TodoistService::tasksChanged,
-                            &TodoistService::errorChanged, &TodoistService::projectsChanged})
+                            &TodoistService::errorChanged, &TodoistService::projectsChanged,
+                            &TodoistService::signInExpiredChanged})
             connect(service, signal, this, &TodoistIntegrationRow::refresh);
     }
     refresh();
+}
+
+TodoistApiTokenDialog::TodoistApiTokenDialog(TodoistService *service, QWidget *parent)
+    : QDialog(parent), m_service(service) {
+    setObjectName(QStringLiteral("apiTokenDialog"));
+    setWindowTitle(QStringLiteral("Connect with an API token"));
+    auto *layout = new QVBoxLayout(this);
+    auto *where = new QLabel(QStringLiteral("Your personal API token is in Todoist under Settings → "
+                                            "Integrations → Developer."));
+    where->setWordWrap(true);
+    layout->addWidget(where);
+    m_token = new QLineEdit;
+    m_token->setObjectName(QStringLiteral("apiTokenField"));
+    m_token->setEchoMode(QLineEdit::Password);
+    m_token->setPlaceholderText(QStringLiteral("API token"));
+    layout->addWidget(m_token);
+    m_message = new QLabel;
+    m_message->setObjectName(QStringLiteral("apiTokenMessage"));
+    m_message->setWordWrap(true);
+    m_message->setStyleSheet(QStringLiteral("color: %1").arg(style::redColor(palette()).name()));
+    m_message->hide();
+    layout->addWidget(m_message);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Cancel);
+    m_connect = buttons->addButton(QStringLiteral("Connect"), QDialogButtonBox::AcceptRole);
+    m_connect->setObjectName(QStringLiteral("apiTokenConnect"));
+    m_connect->setDefault(true);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(m_connect, &QPushButton::clicked, this, &TodoistApiTokenDialog::submit);
+}
+
+void TodoistApiTokenDialog::submit() {
+    if (!m_service)
+        return;
+    m_connect->setEnabled(false);
+    m_message->hide();
+    [](QPointer<TodoistApiTokenDialog> dialog, QPointer<TodoistService> service,
+       QString token) -> QCoro::Task<> {
+        const std::optional<QString> refused = co_await service->connectWithApiToken(std::move(token));
+        if (!dialog)
+            co_return;
+        dialog->m_connect->setEnabled(true);
+        if (!refused) {
+            dialog->accept();
+            co_return;
+        }
+        dialog->m_message->setText(*refused);
+        dialog->m_message->show();
+    }(this, m_service, m_token->text());
 }
 
 TodoistRowState TodoistIntegrationRow::currentState() const {
@@ -76,6 +146,7 @@ TodoistRowState TodoistIntegrationRow::currentState() const {
         return state;
     state.hasService = true;
     state.isConnected = m_service->accessToken().has_value();
+    state.signInExpired = m_service->isSignInExpired();
     state.tasksWithDueTime = m_service->tasksWithDueTimeCount();
     state.tasksDueToday = m_service->tasksDueToday().size();
     state.error = m_service->error();
@@ -89,7 +160,7 @@ void TodoistIntegrationRow::refresh() {
 void TodoistIntegrationRow::applyState(const TodoistRowState &state) {
     const TodoistRowPresentation shown = presentTodoistRow(state);
     setStatusText(shown.statusText);
-    showTrailing(shown.showsConnectedBadge ? static_cast<QWidget *>(m_connectedBadge) : m_connectButton);
+    showTrailing(shown.showsConnectedBadge ? static_cast<QWidget *>(m_connectedBadge) : m_connectActions);
     setDetailVisible(shown.showsDetail);
     m_detailText->setText(shown.detailText);
     setErrorText(shown.errorText);

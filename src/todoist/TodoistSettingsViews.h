@@ -3,9 +3,12 @@
 #include "todoist/TodoistService.h"
 #include "widgets/SettingsWidgets.h"
 
+#include <QDialog>
 #include <QPointer>
 #include <functional>
 
+class QLabel;
+class QLineEdit;
 class QPushButton;
 
 namespace daybrook {
@@ -20,6 +23,7 @@ struct TodoistRowState {
     int tasksWithDueTime = 0;
     qsizetype tasksDueToday = 0;
     std::optional<QString> error;
+    bool signInExpired = false; // Todoist refused to renew it; only while not connected
 };
 
 struct TodoistRowPresentation {
@@ -31,6 +35,22 @@ struct TodoistRowPresentation {
 };
 
 TodoistRowPresentation presentTodoistRow(const TodoistRowState &state);
+
+// "Use an API token instead": the personal token pasted into a masked field,
+// checked with Todoist before it is stored.
+class TodoistApiTokenDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit TodoistApiTokenDialog(TodoistService *service, QWidget *parent = nullptr);
+
+private:
+    void submit();
+
+    QPointer<TodoistService> m_service;
+    QLineEdit *m_token;
+    QLabel *m_message;
+    QPushButton *m_connect;
+};
 
 class TodoistIntegrationRow : public IntegrationRow {
     Q_OBJECT
@@ -46,6 +66,7 @@ private:
 
     QPointer<TodoistService> m_service;
     StatusBadge *m_connectedBadge;
+    QWidget *m_connectActions;
     QPushButton *m_connectButton;
     ToneLabel *m_detailText;
 };
