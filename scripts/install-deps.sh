@@ -12,6 +12,7 @@ packages=(
   xvfb xdotool x11-utils imagemagick xcompmgr openbox trayer dbus-x11 dbus
   gnome-keyring libsecret-tools evolution-data-server python3-dbus python3-gi
   desktop-file-utils appstream xdg-utils fonts-dejavu-core fonts-noto-color-emoji
+  mutter xwayland gir1.2-gtk-4.0
 )
 
 missing=()
