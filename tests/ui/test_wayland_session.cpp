@@ -198,6 +198,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(nativeOutput().contains(u"click 700 %1\n"_s.arg(y)), 5000);
     }
 
+    // After the clicks above focused and raised the native window.
     void hoverExpandsAndLeavingOntoTheNativeWindowCollapses() {
         for (int round = 0; round < 2; ++round) {
             moveTo(QPoint(300 + 500 * round, panelHeight + 2));
