@@ -1,12 +1,14 @@
 #include "bar/FloatingBarPanel.h"
 
 #include "bar/BarGeometry.h"
+#include "bar/BarTooltipWindow.h"
 #include "core/Clock.h"
 #include "core/Logging.h"
 #include "platform/ScreenCaptureProtection.h"
 #include "platform/X11Panel.h"
 #include "state/AppState.h"
 
+#include <QCursor>
 #include <QEasingCurve>
 #include <QEnterEvent>
 #include <QMouseEvent>
@@ -25,6 +27,8 @@ constexpr int breathingHalfPeriodMs = 1200;
 constexpr int breathingFrameMs = 50;
 constexpr double breathingStepsPerPixel = 4;
 constexpr int compositorPollMs = 2000;
+// Room around the tooltip's rounded rectangle for its shadow.
+constexpr int tooltipShadowMargin = 4;
 
 QEasingCurve easeInOut() {
     QEasingCurve curve(QEasingCurve::BezierSpline);
@@ -40,8 +44,10 @@ QEasingCurve easeOut() {
 } // namespace
 
 FloatingBarPanel::FloatingBarPanel(AppState *appState, QScreen *screen)
-    : QWidget(nullptr,
-              Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus),
+    // A plain window, not Qt::Tool: Qt gives tool windows a WM_TRANSIENT_FOR,
+    // which ties them to one desktop.
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
+                           Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus),
       m_appState(appState) {
     m_barState = new BarState(this);
     m_barState->setAppState(appState);
@@ -67,6 +73,13 @@ FloatingBarPanel::FloatingBarPanel(AppState *appState, QScreen *screen)
         m_visuals.barHeight = value.toDouble();
         applyShapes();
         repaintPanel();
+        updateTooltipWindow();
+    });
+    // The window shrinks back to the collapsed band only once the collapse
+    // has been drawn, so that the animation is never cut.
+    connect(m_heightAnimation, &QVariantAnimation::finished, this, [this] {
+        if (!m_barState->isExpanded())
+            setBand(collapsedBandHalf);
     });
     m_expansionAnimation = makeAnimation(250, true);
     connect(m_expansionAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
@@ -86,28 +99,30 @@ FloatingBarPanel::FloatingBarPanel(AppState *appState, QScreen *screen)
         const double t = value.toDouble();
         m_visuals.tickHover = t;
         m_visuals.fadingTickHover = m_fadingTickStart * (1 - t);
-        update(QRect(0, 0, width(), 48));
+        repaintFrameRect(QRect(0, 0, width(), 48));
     });
     m_entryAnimation = makeAnimation(150, true);
     connect(m_entryAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
         const double t = value.toDouble();
         m_visuals.entryHover = t;
         m_visuals.fadingEntryHover = m_fadingEntryStart * (1 - t);
-        update(QRect(0, 0, width(), 48));
+        repaintFrameRect(QRect(0, 0, width(), 48));
     });
     m_tooltipAnimation = makeAnimation(150, false);
     connect(m_tooltipAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
         m_visuals.tooltipPresence = value.toDouble();
-        applyShapes();
-        repaintPanel();
+        updateTooltipWindow();
     });
     connect(m_tooltipAnimation, &QVariantAnimation::finished, this, [this] {
         if (m_visuals.tooltipPresence <= 0 && !m_targetTooltip) {
             m_visuals.tooltip.reset();
-            applyShapes();
-            repaintPanel();
+            updateTooltipWindow();
         }
     });
+
+    m_pointerTimer = new QTimer(this);
+    m_pointerTimer->setInterval(pointerCheckMs);
+    connect(m_pointerTimer, &QTimer::timeout, this, &FloatingBarPanel::checkPointer);
 
     m_breathingTimer = new QTimer(this);
     m_breathingTimer->setInterval(breathingFrameMs);
@@ -146,7 +161,14 @@ FloatingBarPanel::FloatingBarPanel(AppState *appState, QScreen *screen)
     // The native window exists before it is shown, so that the window manager
     // sees the workspace and stacking hints at its first map.
     winId();
-    x11::preparePanelWindow(this);
+    x11::prepareWindow(this, x11::WindowRole::Panel);
+    if (x11::isAvailable()) {
+        m_rootWatcher = new x11::RootWatcher(this);
+        m_rootWatcher->setOwnWindows({quintptr(winId())});
+        connect(m_rootWatcher, &x11::RootWatcher::stackingChanged, this, &FloatingBarPanel::raiseAboveOthers);
+        connect(m_rootWatcher, &x11::RootWatcher::workAreaChanged, this,
+                &FloatingBarPanel::placeOnCurrentScreen);
+    }
 
     setCurrentScreen(screen);
     applyProtection();
@@ -163,7 +185,10 @@ FloatingBarPanel::FloatingBarPanel(AppState *appState, QScreen *screen)
         expand();
 }
 
-FloatingBarPanel::~FloatingBarPanel() = default;
+FloatingBarPanel::~FloatingBarPanel() {
+    // A window of its own: no parent, so that it is no transient of the bar.
+    delete m_tooltipWindow;
+}
 
 AppState *FloatingBarPanel::appState() const {
     return m_appState.data();
@@ -205,9 +230,46 @@ void FloatingBarPanel::setCurrentScreen(QScreen *screen) {
 void FloatingBarPanel::placeOnCurrentScreen() {
     if (!m_currentScreen)
         return;
-    setGeometry(barFrame(m_currentScreen->geometry(), m_currentScreen->availableGeometry()));
-    m_barState->setFrame(QRectF(geometry()));
+    QRect available = m_currentScreen->availableGeometry();
+    // Without a published work area (i3) the docks' struts tell where the top
+    // panel ends.
+    if (const auto top = x11::topPanelBottomWithoutWorkArea(m_currentScreen->geometry()))
+        available.setTop(*top);
+    const QRect frame = barFrame(m_currentScreen->geometry(), available);
+    if (frame == m_frame)
+        return;
+    m_frame = frame;
+    setGeometry(m_frame.x(), m_frame.y() + m_bandTop, m_frame.width(),
+                2 * (int(barLayout::centerY) - m_bandTop));
+    m_barState->setFrame(QRectF(m_frame));
     applyShapes(true);
+    updateTooltipWindow();
+}
+
+void FloatingBarPanel::setBand(int half) {
+    const int top = int(barLayout::centerY) - half;
+    if (top == m_bandTop && height() == 2 * half)
+        return;
+    m_bandTop = top;
+    setGeometry(m_frame.x(), m_frame.y() + top, m_frame.width(), 2 * half);
+    applyShapes(true);
+    // Drawn at once: the window has moved, its old picture would be offset.
+    repaint();
+}
+
+void FloatingBarPanel::repaintFrameRect(const QRect &frameRect) {
+    update(frameRect.translated(0, -m_bandTop));
+}
+
+BarVisuals FloatingBarPanel::windowVisuals() const {
+    BarVisuals v = m_visuals;
+    v.tooltip.reset();
+    // Without a compositor a partly covered pixel at the bar's edge cannot
+    // blend and shows dark: keep the animated bar on whole pixels (even
+    // heights around the centre line on a whole pixel).
+    if (v.opaque)
+        v.barHeight = 2 * std::round(v.barHeight / 2);
+    return v;
 }
 
 // ---- expansion --------------------------------------------------------------
@@ -218,7 +280,10 @@ void FloatingBarPanel::expand() {
     if (m_appState)
         m_appState->refreshIfNeeded();
     m_isExpanded = true;
+    // The window grows before the expansion is drawn.
+    setBand(expandedBandHalf);
     m_barState->setIsExpanded(true);
+    m_pointerTimer->start();
     Q_EMIT expandedChanged();
 }
 
@@ -228,6 +293,7 @@ void FloatingBarPanel::collapse() {
     if (!m_isExpanded)
         return;
     m_isExpanded = false;
+    m_pointerTimer->stop();
     m_barState->setIsExpanded(false);
     m_barState->setIsLeaving(false);
     Q_EMIT expandedChanged();
@@ -290,11 +356,17 @@ void FloatingBarPanel::applyProtection() {
 // ---- pointer ----------------------------------------------------------------
 
 void FloatingBarPanel::mouseMoveEvent(QMouseEvent *event) {
-    handlePointer(event->position());
+    handlePointer(event->position() + QPointF(0, m_bandTop));
 }
 
 void FloatingBarPanel::enterEvent(QEnterEvent *event) {
-    handlePointer(event->position());
+    handlePointer(event->position() + QPointF(0, m_bandTop));
+}
+
+void FloatingBarPanel::checkPointer() {
+    if (!isVisible() || rect().contains(mapFromGlobal(QCursor::pos())))
+        return;
+    handlePointerLeft();
 }
 
 void FloatingBarPanel::leaveEvent(QEvent *) {
@@ -407,8 +479,7 @@ void FloatingBarPanel::refreshTooltip() {
         // Keep drawing the last content while it fades out.
         animate(m_tooltipAnimation, m_visuals.tooltipPresence, 0);
     }
-    applyShapes();
-    repaintPanel();
+    updateTooltipWindow();
 }
 
 void FloatingBarPanel::onTimeAdvanced() {
@@ -424,7 +495,7 @@ void FloatingBarPanel::onTimeAdvanced() {
     m_paintedMinute = minute;
     if (statusChanged)
         onContentChanged();
-    update(QRect(0, 0, width(), 48));
+    repaintFrameRect(QRect(0, 0, width(), 48));
     applyShapes();
 }
 
@@ -485,7 +556,7 @@ void FloatingBarPanel::breathe() {
 
 void FloatingBarPanel::repaintHand(const QRectF &before) {
     const QRectF after = BarRenderer::handRect(*m_barState, m_visuals);
-    update(before.united(after).adjusted(-2, -2, 2, 2).toAlignedRect());
+    repaintFrameRect(before.united(after).adjusted(-2, -2, 2, 2).toAlignedRect());
 }
 
 void FloatingBarPanel::repaintPanel() {
@@ -500,8 +571,11 @@ void FloatingBarPanel::settleAnimations() {
     m_visuals = BarVisuals::settled(*m_barState);
     m_visuals.opaque = opaque;
     m_targetTooltip = m_visuals.tooltip;
+    if (!m_barState->isExpanded())
+        setBand(collapsedBandHalf);
     applyShapes();
     update();
+    updateTooltipWindow();
 }
 
 // ---- window system ----------------------------------------------------------
@@ -522,7 +596,7 @@ void FloatingBarPanel::checkCompositor() {
 }
 
 QRegion FloatingBarPanel::inputRegion() const {
-    return BarRenderer::inputRegion(*m_barState, m_visuals);
+    return BarRenderer::inputRegion(*m_barState, windowVisuals()).translated(0, -m_bandTop);
 }
 
 void FloatingBarPanel::applyShapes(bool force) {
@@ -534,7 +608,7 @@ void FloatingBarPanel::applyShapes(bool force) {
         x11::setInputRegion(this, input);
     }
     if (m_visuals.opaque) {
-        const QRegion mask = m_renderer.visibleRegion(*m_barState, m_visuals);
+        const QRegion mask = m_renderer.visibleRegion(*m_barState, windowVisuals()).translated(0, -m_bandTop);
         if (force || mask != m_appliedMask) {
             m_appliedMask = mask;
             setMask(mask);
@@ -542,44 +616,92 @@ void FloatingBarPanel::applyShapes(bool force) {
     }
 }
 
+void FloatingBarPanel::updateTooltipWindow() {
+    const QRectF tip = m_visuals.tooltip ? m_renderer.tooltipRect(*m_barState, m_visuals, this) : QRectF();
+    if (tip.isEmpty() || !isVisible()) {
+        if (m_tooltipWindow)
+            m_tooltipWindow->hide();
+        return;
+    }
+    if (!m_tooltipWindow) {
+        m_tooltipWindow = new BarTooltipWindow([this](QPainter &painter) {
+            painter.translate(-m_tooltipWindow->pos() + m_frame.topLeft());
+            m_renderer.paintTooltip(painter, *m_barState, m_visuals);
+        });
+        if (m_rootWatcher)
+            m_rootWatcher->setOwnWindows({quintptr(winId()), quintptr(m_tooltipWindow->winId())});
+    }
+    // The shadow falls 2 px down and blurs by about 4 px.
+    const QRect local = tip.toAlignedRect().adjusted(-tooltipShadowMargin, -tooltipShadowMargin,
+                                                     tooltipShadowMargin, tooltipShadowMargin + 2);
+    const QRect global = local.translated(m_frame.topLeft());
+    QRegion mask;
+    if (m_visuals.opaque) {
+        BarVisuals solid = m_visuals;
+        solid.tooltipPresence = 1;
+        mask = m_renderer.visibleRegion(*m_barState, solid) & QRegion(local);
+        mask.translate(-local.topLeft());
+    }
+    m_tooltipWindow->present(global, mask);
+}
+
+QWidget *FloatingBarPanel::tooltipWindow() const {
+    return m_tooltipWindow;
+}
+
+void FloatingBarPanel::raiseAboveOthers() {
+    // Restacking comes in bursts: raise once, after the burst.
+    if (m_raisePending)
+        return;
+    m_raisePending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_raisePending = false;
+            x11::raiseIfCovered(this, m_tooltipWindow ? QSet<quintptr>{quintptr(m_tooltipWindow->winId())}
+                                                      : QSet<quintptr>{});
+            if (m_tooltipWindow && m_tooltipWindow->isVisible())
+                x11::raiseIfCovered(m_tooltipWindow);
+        },
+        Qt::QueuedConnection);
+}
+
 void FloatingBarPanel::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
-    // Some window managers put a new frame around the window on every map:
-    // apply the shapes now and once more after the map has been handled.
     applyShapes(true);
-    QTimer::singleShot(0, this, [this] { applyShapes(true); });
-    // Window managers frame new windows at their own pace.
-    QTimer::singleShot(500, this, [this] { applyShapes(true); });
     updateBreathing();
+    // Whatever was mapped while the bar was hidden may cover it now.
+    raiseAboveOthers();
 }
 
 void FloatingBarPanel::hideEvent(QHideEvent *event) {
     QWidget::hideEvent(event);
     updateBreathing();
+    updateTooltipWindow();
 }
 
 bool FloatingBarPanel::event(QEvent *event) {
     if (event->type() == QEvent::WinIdChange) {
-        x11::preparePanelWindow(this);
+        x11::prepareWindow(this, x11::WindowRole::Panel);
         QTimer::singleShot(0, this, [this] { applyShapes(true); });
     }
     return QWidget::event(event);
 }
 
-bool FloatingBarPanel::nativeEvent(const QByteArray &eventType, void *message, qintptr *result) {
-    // A window manager that frames the window copies its input shape to the
-    // frame only when told of a change: set it again once the window has been
-    // reparented or mapped.
-    if (eventType == "xcb_generic_event_t" && x11::isReparentOrMap(message))
-        QTimer::singleShot(0, this, [this] { applyShapes(true); });
-    return QWidget::nativeEvent(eventType, message, result);
+QImage FloatingBarPanel::picture() {
+    QImage image(m_frame.width(), windowHeight, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    m_renderer.paint(painter, *m_barState, m_visuals);
+    return image.convertToFormat(QImage::Format_ARGB32);
 }
 
 void FloatingBarPanel::paintEvent(QPaintEvent *event) {
     if (!m_appState)
         return;
     QPainter painter(this);
-    m_renderer.paint(painter, *m_barState, m_visuals, event->rect());
+    painter.translate(0, -m_bandTop);
+    m_renderer.paint(painter, *m_barState, windowVisuals(), event->rect().translated(0, m_bandTop));
 }
 
 } // namespace daybrook
