@@ -14,17 +14,18 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWindow>
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace daybrook {
 
 namespace {
 constexpr int clockIntervalMs = 1000;
 constexpr int breathingHalfPeriodMs = 1200;
-// The breathing hand grows by about 2 px in 1.2 s: sampled 20 times a second
-// and repainted only when its size has changed by a quarter of a pixel, it
-// looks smooth and keeps the idle bar well under one percent of a core.
-constexpr int breathingFrameMs = 50;
+// The breathing hand grows by about 2 px in 1.2 s. Redrawn whenever its size
+// has changed by a quarter of a pixel, it looks smooth; the program wakes only
+// for those frames (about 7 a second), the idle bar's only work.
 constexpr double breathingStepsPerPixel = 4;
 constexpr int compositorPollMs = 2000;
 // Room around the tooltip's rounded rectangle for its shadow.
@@ -40,6 +41,31 @@ QEasingCurve easeOut() {
     QEasingCurve curve(QEasingCurve::BezierSpline);
     curve.addCubicBezierSegment(QPointF(0, 0), QPointF(0.58, 1), QPointF(1, 1));
     return curve;
+}
+struct BreathingFrame {
+    int atMs; // from the start of a breath
+    double scale;
+};
+
+// The moments of one breath (in and out) at which the hand's drawn size
+// changes by a step, with the scale from then on; computed once.
+const std::vector<BreathingFrame> &breathingFrames() {
+    static const std::vector<BreathingFrame> frames = [] {
+        std::vector<BreathingFrame> result;
+        const QEasingCurve curve = easeInOut();
+        long last = -1;
+        for (int t = 0; t < 2 * breathingHalfPeriodMs; ++t) {
+            const int p = t < breathingHalfPeriodMs ? t : 2 * breathingHalfPeriodMs - t;
+            const double scale = 1.0 + (barLayout::breathingScale - 1.0) *
+                                           curve.valueForProgress(double(p) / breathingHalfPeriodMs);
+            const long step = std::lround(barLayout::collapsedHandSize * scale * breathingStepsPerPixel);
+            if (step != last)
+                result.push_back({t, scale});
+            last = step;
+        }
+        return result;
+    }();
+    return frames;
 }
 } // namespace
 
@@ -125,7 +151,8 @@ FloatingBarPanel::FloatingBarPanel(AppState *appState, QScreen *screen)
     connect(m_pointerTimer, &QTimer::timeout, this, &FloatingBarPanel::checkPointer);
 
     m_breathingTimer = new QTimer(this);
-    m_breathingTimer->setInterval(breathingFrameMs);
+    m_breathingTimer->setSingleShot(true);
+    m_breathingTimer->setTimerType(Qt::PreciseTimer);
     connect(m_breathingTimer, &QTimer::timeout, this, &FloatingBarPanel::breathe);
 
     // The clock: the bar's notion of now advances once a second.
@@ -523,29 +550,28 @@ void FloatingBarPanel::onContentChanged() {
 
 void FloatingBarPanel::updateBreathing() {
     const bool run = isVisible() && !m_barState->isExpanded();
-    if (run == m_breathingTimer->isActive())
+    if (run == m_breathingClock.isValid())
         return;
     const QRectF before = BarRenderer::handRect(*m_barState, m_visuals);
     m_visuals.breathing = 1.0;
     if (run) {
         m_breathingClock.start();
-        m_breathingTimer->start();
+        m_breathingTimer->start(0);
     } else {
+        m_breathingClock.invalidate();
         m_breathingTimer->stop();
     }
     repaintHand(before);
 }
 
 void FloatingBarPanel::breathe() {
-    static const QEasingCurve curve = easeInOut();
-    const qint64 phase = m_breathingClock.elapsed() % (2 * breathingHalfPeriodMs);
-    const double u = phase < breathingHalfPeriodMs
-                         ? double(phase) / breathingHalfPeriodMs
-                         : double(2 * breathingHalfPeriodMs - phase) / breathingHalfPeriodMs;
-    const double scale = 1.0 + (barLayout::breathingScale - 1.0) * curve.valueForProgress(u);
-    const double base = barLayout::collapsedHandSize;
-    if (std::lround(base * scale * breathingStepsPerPixel) ==
-        std::lround(base * m_visuals.breathing * breathingStepsPerPixel))
+    const std::vector<BreathingFrame> &frames = breathingFrames();
+    const int phase = int(m_breathingClock.elapsed() % (2 * breathingHalfPeriodMs));
+    const auto next = std::upper_bound(frames.begin(), frames.end(), phase,
+                                       [](int t, const BreathingFrame &frame) { return t < frame.atMs; });
+    m_breathingTimer->start((next == frames.end() ? 2 * breathingHalfPeriodMs : next->atMs) - phase);
+    const double scale = std::prev(next)->scale;
+    if (scale == m_visuals.breathing)
         return;
     const QRectF before = BarRenderer::handRect(*m_barState, m_visuals);
     m_visuals.breathing = scale;

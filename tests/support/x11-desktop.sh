@@ -1,12 +1,21 @@
 #!/usr/bin/env bash
-# Starts a window manager and a top panel on $DISPLAY, prints "ready N" with N
-# the panel's lower edge once both are up, and runs until terminated.
-#   x11-desktop.sh openbox|xfwm4|i3|mutter|kwin
+# Starts Xvfb on a free display with a window manager and a top panel, prints
+# "ready DISPLAY EDGE" (EDGE: the panel's lower edge) once all are up, and runs
+# until terminated.            x11-desktop.sh openbox|xfwm4|i3|mutter|kwin
+# On that display, switches to the second desktop: x11-desktop.sh WM next
 set -euo pipefail
 wm=$1
+if [ "${2:-}" = next ]; then
+  if [ "$wm" = i3 ]; then exec i3-msg -q workspace 2; else exec xdotool set_desktop 1; fi
+fi
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; exit 0' TERM INT EXIT
-workarea_top() { xprop -root _NET_WORKAREA 2>/dev/null | sed -n 's/.* = [0-9]*, \([0-9]*\),.*/\1/p'; }
+number=$((40 + $$ % 200))
+while [ -e "/tmp/.X11-unix/X$number" ]; do number=$((number + 1)); done
+export DISPLAY=:$number
+unset DBUS_SESSION_BUS_ADDRESS
+Xvfb "$DISPLAY" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 & pids+=($!)
+until xprop -root >/dev/null 2>&1; do sleep 0.1; done
 case "$wm" in
   i3)
     config=$(mktemp); printf '%s\n' '# i3 config file (v4)' 'default_border none' \
@@ -21,12 +30,12 @@ case "$wm" in
   *) "$wm" >/dev/null 2>&1 & pids+=($!) ;;
 esac
 if [ "$wm" != i3 ]; then
-  # The panel: a 32-px dock at the top that reserves its height.
+  # The panel: a 32-px dock along the top that reserves its height.
   until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do sleep 0.1; done
   trayer --edge top --widthtype percent --width 100 --height 32 --SetDockType true \
     --SetPartialStrut true >/dev/null 2>&1 & pids+=($!)
-  edge() { workarea_top; }
+  edge() { xprop -root _NET_WORKAREA 2>/dev/null | sed -n 's/.* = [0-9]*, \([0-9]*\),.*/\1/p'; }
 fi
 until [ "$(edge)" -gt 0 ] 2>/dev/null; do sleep 0.1; done
-echo "ready $(edge)"
+echo "ready $DISPLAY $(edge)"
 wait
