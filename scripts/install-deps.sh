@@ -9,9 +9,11 @@ packages=(
   qt6-positioning-dev libqt6positioning6-plugins
   qtkeychain-qt6-dev libecal2.0-dev libicu-dev qt6-httpserver-dev qcoro-qt6-dev
   libbenchmark-dev libxcb-shape0-dev libxcb1-dev libgl-dev
-  xvfb xdotool x11-utils imagemagick xcompmgr openbox trayer dbus-x11 dbus
+  xvfb xdotool x11-utils x11-apps imagemagick xcompmgr trayer dbus-x11 dbus
+  openbox xfwm4 i3-wm mutter
   gnome-keyring libsecret-tools evolution-data-server python3-dbus python3-gi
   desktop-file-utils appstream xdg-utils fonts-dejavu-core fonts-noto-color-emoji
+  mutter xwayland gir1.2-gtk-4.0
 )
 
 missing=()

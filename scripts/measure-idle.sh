@@ -2,7 +2,9 @@
 # Measures the bar at rest: the program runs on a private Xvfb (window manager
 # and compositor included) under a temporary home, collapsed with its
 # breathing clock hand; after a short settling time its CPU use (percent of
-# one core) and resident memory are sampled over the given span.
+# one core) and resident memory are sampled over the given span, beside those
+# of `xclock -update 1` as an anchor. Also prints the time from exec to the
+# bar's window being mapped.
 #   measure-idle.sh PATH-TO-DAYBROOK [SECONDS] [--no-compositor]
 set -euo pipefail
 binary=$(realpath "$1")
@@ -32,16 +34,34 @@ for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$number" ] && break; sleep 0.1; do
 openbox >/dev/null 2>&1 & pids+=($!)
 if [ "$compositor" = 1 ]; then xcompmgr >/dev/null 2>&1 & pids+=($!); fi
 sleep 0.5
+
+# Start-up: from exec to the bar's window being mapped.
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+t0=$(now_ms)
 "$binary" >/dev/null 2>&1 & app=$!
 pids+=("$app")
+until xdotool search --onlyvisible --name '^Daybrook$' >/dev/null 2>&1; do
+  kill -0 "$app" 2>/dev/null || { echo "the program ended" >&2; exit 1; }
+  sleep 0.005
+done
+startup=$(($(now_ms) - t0))
+# The anchor: an X11 clock repainting once a second, measured over the same span.
+xclock -update 1 >/dev/null 2>&1 & anchor=$!
+pids+=("$anchor")
 sleep 5
 
-ticks() { awk '{ print $14 + $15 }' "/proc/$app/stat"; }
+ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 hz=$(getconf CLK_TCK)
-start=$(ticks)
+start=$(ticks "$app") anchor_start=$(ticks "$anchor")
 sleep "$seconds"
-end=$(ticks)
+end=$(ticks "$app") anchor_end=$(ticks "$anchor")
 rss=$(awk '/^VmRSS:/ { print $2 }' "/proc/$app/status")
-awk -v t=$((end - start)) -v hz="$hz" -v s="$seconds" -v rss="$rss" -v c="$compositor" 'BEGIN {
-  printf "idle %d s (%s): CPU %.2f %% of one core, resident memory %.1f MB\n",
-         s, c == 1 ? "compositor" : "no compositor", 100 * t / (hz * s), rss / 1024 }'
+anchor_rss=$(awk '/^VmRSS:/ { print $2 }' "/proc/$anchor/status")
+report() {
+  awk -v name="$1" -v t="$2" -v hz="$hz" -v s="$seconds" -v rss="$3" 'BEGIN {
+    printf "  %-22s CPU %.2f %% of one core, resident memory %.1f MB\n", name, 100 * t / (hz * s), rss / 1024 }'
+}
+echo "idle $seconds s ($([ "$compositor" = 1 ] && echo compositor || echo no compositor)):"
+report daybrook $((end - start)) "$rss"
+report "xclock -update 1" $((anchor_end - anchor_start)) "$anchor_rss"
+echo "start-up: exec to bar mapped in $startup ms"

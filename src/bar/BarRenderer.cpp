@@ -459,6 +459,11 @@ QRectF BarRenderer::tooltipRect(const BarState &, const BarVisuals &v, const QPa
     return QRectF(v.tooltip->x() - size.width() / 2, top, size.width(), size.height());
 }
 
+void BarRenderer::paintTooltip(QPainter &p, const BarState &state, const BarVisuals &v) {
+    p.setRenderHint(QPainter::Antialiasing);
+    paintTooltip(p, state, v, BarTheme(isDarkMode(state)));
+}
+
 void BarRenderer::paintTooltip(QPainter &p, const BarState &state, const BarVisuals &v,
                                const BarTheme &theme) {
     const QRectF rect = tooltipRect(state, v, p.device());

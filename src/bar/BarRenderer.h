@@ -83,6 +83,9 @@ public:
     QRectF tooltipRect(const BarState &state, const BarVisuals &visuals,
                        const QPaintDevice *device = nullptr);
 
+    // Paints only the tooltip, where tooltipRect() places it.
+    void paintTooltip(QPainter &painter, const BarState &state, const BarVisuals &visuals);
+
     BarHit hitTest(BarState &state, const BarVisuals &visuals, const QPointF &point);
 
     // Where the panel takes the pointer: the bar and the clock hand.

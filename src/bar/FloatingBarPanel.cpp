@@ -1,30 +1,35 @@
 #include "bar/FloatingBarPanel.h"
 
 #include "bar/BarGeometry.h"
+#include "bar/BarTooltipWindow.h"
 #include "core/Clock.h"
 #include "core/Logging.h"
 #include "platform/ScreenCaptureProtection.h"
 #include "platform/X11Panel.h"
 #include "state/AppState.h"
 
+#include <QCursor>
 #include <QEasingCurve>
 #include <QEnterEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWindow>
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace daybrook {
 
 namespace {
 constexpr int clockIntervalMs = 1000;
 constexpr int breathingHalfPeriodMs = 1200;
-// The breathing hand grows by about 2 px in 1.2 s: sampled 20 times a second
-// and repainted only when its size has changed by a quarter of a pixel, it
-// looks smooth and keeps the idle bar well under one percent of a core.
-constexpr int breathingFrameMs = 50;
+// The breathing hand grows by about 2 px in 1.2 s. Redrawn whenever its size
+// has changed by a quarter of a pixel, it looks smooth; the program wakes only
+// for those frames (about 7 a second), the idle bar's only work.
 constexpr double breathingStepsPerPixel = 4;
 constexpr int compositorPollMs = 2000;
+// Room around the tooltip's rounded rectangle for its shadow.
+constexpr int tooltipShadowMargin = 4;
 
 QEasingCurve easeInOut() {
     QEasingCurve curve(QEasingCurve::BezierSpline);
@@ -37,11 +42,38 @@ QEasingCurve easeOut() {
     curve.addCubicBezierSegment(QPointF(0, 0), QPointF(0.58, 1), QPointF(1, 1));
     return curve;
 }
+struct BreathingFrame {
+    int atMs; // from the start of a breath
+    double scale;
+};
+
+// The moments of one breath (in and out) at which the hand's drawn size
+// changes by a step, with the scale from then on; computed once.
+const std::vector<BreathingFrame> &breathingFrames() {
+    static const std::vector<BreathingFrame> frames = [] {
+        std::vector<BreathingFrame> result;
+        const QEasingCurve curve = easeInOut();
+        long last = -1;
+        for (int t = 0; t < 2 * breathingHalfPeriodMs; ++t) {
+            const int p = t < breathingHalfPeriodMs ? t : 2 * breathingHalfPeriodMs - t;
+            const double scale = 1.0 + (barLayout::breathingScale - 1.0) *
+                                           curve.valueForProgress(double(p) / breathingHalfPeriodMs);
+            const long step = std::lround(barLayout::collapsedHandSize * scale * breathingStepsPerPixel);
+            if (step != last)
+                result.push_back({t, scale});
+            last = step;
+        }
+        return result;
+    }();
+    return frames;
+}
 } // namespace
 
 FloatingBarPanel::FloatingBarPanel(AppState *appState, QScreen *screen)
-    : QWidget(nullptr,
-              Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus),
+    // A plain window, not Qt::Tool: Qt gives tool windows a WM_TRANSIENT_FOR,
+    // which ties them to one desktop.
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
+                           Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus),
       m_appState(appState) {
     m_barState = new BarState(this);
     m_barState->setAppState(appState);
@@ -67,6 +99,13 @@ FloatingBarPanel::FloatingBarPanel(AppState *appState, QScreen *screen)
         m_visuals.barHeight = value.toDouble();
         applyShapes();
         repaintPanel();
+        updateTooltipWindow();
+    });
+    // The window shrinks back to the collapsed band only once the collapse
+    // has been drawn, so that the animation is never cut.
+    connect(m_heightAnimation, &QVariantAnimation::finished, this, [this] {
+        if (!m_barState->isExpanded())
+            setBand(collapsedBandHalf);
     });
     m_expansionAnimation = makeAnimation(250, true);
     connect(m_expansionAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
@@ -86,31 +125,34 @@ FloatingBarPanel::FloatingBarPanel(AppState *appState, QScreen *screen)
         const double t = value.toDouble();
         m_visuals.tickHover = t;
         m_visuals.fadingTickHover = m_fadingTickStart * (1 - t);
-        update(QRect(0, 0, width(), 48));
+        repaintFrameRect(QRect(0, 0, width(), 48));
     });
     m_entryAnimation = makeAnimation(150, true);
     connect(m_entryAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
         const double t = value.toDouble();
         m_visuals.entryHover = t;
         m_visuals.fadingEntryHover = m_fadingEntryStart * (1 - t);
-        update(QRect(0, 0, width(), 48));
+        repaintFrameRect(QRect(0, 0, width(), 48));
     });
     m_tooltipAnimation = makeAnimation(150, false);
     connect(m_tooltipAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
         m_visuals.tooltipPresence = value.toDouble();
-        applyShapes();
-        repaintPanel();
+        updateTooltipWindow();
     });
     connect(m_tooltipAnimation, &QVariantAnimation::finished, this, [this] {
         if (m_visuals.tooltipPresence <= 0 && !m_targetTooltip) {
             m_visuals.tooltip.reset();
-            applyShapes();
-            repaintPanel();
+            updateTooltipWindow();
         }
     });
 
+    m_pointerTimer = new QTimer(this);
+    m_pointerTimer->setInterval(pointerCheckMs);
+    connect(m_pointerTimer, &QTimer::timeout, this, &FloatingBarPanel::checkPointer);
+
     m_breathingTimer = new QTimer(this);
-    m_breathingTimer->setInterval(breathingFrameMs);
+    m_breathingTimer->setSingleShot(true);
+    m_breathingTimer->setTimerType(Qt::PreciseTimer);
     connect(m_breathingTimer, &QTimer::timeout, this, &FloatingBarPanel::breathe);
 
     // The clock: the bar's notion of now advances once a second.
@@ -146,7 +188,14 @@ FloatingBarPanel::FloatingBarPanel(AppState *appState, QScreen *screen)
     // The native window exists before it is shown, so that the window manager
     // sees the workspace and stacking hints at its first map.
     winId();
-    x11::preparePanelWindow(this);
+    x11::prepareWindow(this, x11::WindowRole::Panel);
+    if (x11::isAvailable()) {
+        m_rootWatcher = new x11::RootWatcher(this);
+        m_rootWatcher->setOwnWindows({quintptr(winId())});
+        connect(m_rootWatcher, &x11::RootWatcher::stackingChanged, this, &FloatingBarPanel::raiseAboveOthers);
+        connect(m_rootWatcher, &x11::RootWatcher::workAreaChanged, this,
+                &FloatingBarPanel::placeOnCurrentScreen);
+    }
 
     setCurrentScreen(screen);
     applyProtection();
@@ -163,7 +212,10 @@ FloatingBarPanel::FloatingBarPanel(AppState *appState, QScreen *screen)
         expand();
 }
 
-FloatingBarPanel::~FloatingBarPanel() = default;
+FloatingBarPanel::~FloatingBarPanel() {
+    // A window of its own: no parent, so that it is no transient of the bar.
+    delete m_tooltipWindow;
+}
 
 AppState *FloatingBarPanel::appState() const {
     return m_appState.data();
@@ -205,9 +257,46 @@ void FloatingBarPanel::setCurrentScreen(QScreen *screen) {
 void FloatingBarPanel::placeOnCurrentScreen() {
     if (!m_currentScreen)
         return;
-    setGeometry(barFrame(m_currentScreen->geometry(), m_currentScreen->availableGeometry()));
-    m_barState->setFrame(QRectF(geometry()));
+    QRect available = m_currentScreen->availableGeometry();
+    // Without a published work area (i3) the docks' struts tell where the top
+    // panel ends.
+    if (const auto top = x11::topPanelBottomWithoutWorkArea(m_currentScreen->geometry()))
+        available.setTop(*top);
+    const QRect frame = barFrame(m_currentScreen->geometry(), available);
+    if (frame == m_frame)
+        return;
+    m_frame = frame;
+    setGeometry(m_frame.x(), m_frame.y() + m_bandTop, m_frame.width(),
+                2 * (int(barLayout::centerY) - m_bandTop));
+    m_barState->setFrame(QRectF(m_frame));
     applyShapes(true);
+    updateTooltipWindow();
+}
+
+void FloatingBarPanel::setBand(int half) {
+    const int top = int(barLayout::centerY) - half;
+    if (top == m_bandTop && height() == 2 * half)
+        return;
+    m_bandTop = top;
+    setGeometry(m_frame.x(), m_frame.y() + top, m_frame.width(), 2 * half);
+    applyShapes(true);
+    // Drawn at once: the window has moved, its old picture would be offset.
+    repaint();
+}
+
+void FloatingBarPanel::repaintFrameRect(const QRect &frameRect) {
+    update(frameRect.translated(0, -m_bandTop));
+}
+
+BarVisuals FloatingBarPanel::windowVisuals() const {
+    BarVisuals v = m_visuals;
+    v.tooltip.reset();
+    // Without a compositor a partly covered pixel at the bar's edge cannot
+    // blend and shows dark: keep the animated bar on whole pixels (even
+    // heights around the centre line on a whole pixel).
+    if (v.opaque)
+        v.barHeight = 2 * std::round(v.barHeight / 2);
+    return v;
 }
 
 // ---- expansion --------------------------------------------------------------
@@ -218,7 +307,10 @@ void FloatingBarPanel::expand() {
     if (m_appState)
         m_appState->refreshIfNeeded();
     m_isExpanded = true;
+    // The window grows before the expansion is drawn.
+    setBand(expandedBandHalf);
     m_barState->setIsExpanded(true);
+    m_pointerTimer->start();
     Q_EMIT expandedChanged();
 }
 
@@ -228,6 +320,7 @@ void FloatingBarPanel::collapse() {
     if (!m_isExpanded)
         return;
     m_isExpanded = false;
+    m_pointerTimer->stop();
     m_barState->setIsExpanded(false);
     m_barState->setIsLeaving(false);
     Q_EMIT expandedChanged();
@@ -290,11 +383,17 @@ void FloatingBarPanel::applyProtection() {
 // ---- pointer ----------------------------------------------------------------
 
 void FloatingBarPanel::mouseMoveEvent(QMouseEvent *event) {
-    handlePointer(event->position());
+    handlePointer(event->position() + QPointF(0, m_bandTop));
 }
 
 void FloatingBarPanel::enterEvent(QEnterEvent *event) {
-    handlePointer(event->position());
+    handlePointer(event->position() + QPointF(0, m_bandTop));
+}
+
+void FloatingBarPanel::checkPointer() {
+    if (!isVisible() || rect().contains(mapFromGlobal(QCursor::pos())))
+        return;
+    handlePointerLeft();
 }
 
 void FloatingBarPanel::leaveEvent(QEvent *) {
@@ -407,8 +506,7 @@ void FloatingBarPanel::refreshTooltip() {
         // Keep drawing the last content while it fades out.
         animate(m_tooltipAnimation, m_visuals.tooltipPresence, 0);
     }
-    applyShapes();
-    repaintPanel();
+    updateTooltipWindow();
 }
 
 void FloatingBarPanel::onTimeAdvanced() {
@@ -424,7 +522,7 @@ void FloatingBarPanel::onTimeAdvanced() {
     m_paintedMinute = minute;
     if (statusChanged)
         onContentChanged();
-    update(QRect(0, 0, width(), 48));
+    repaintFrameRect(QRect(0, 0, width(), 48));
     applyShapes();
 }
 
@@ -452,29 +550,28 @@ void FloatingBarPanel::onContentChanged() {
 
 void FloatingBarPanel::updateBreathing() {
     const bool run = isVisible() && !m_barState->isExpanded();
-    if (run == m_breathingTimer->isActive())
+    if (run == m_breathingClock.isValid())
         return;
     const QRectF before = BarRenderer::handRect(*m_barState, m_visuals);
     m_visuals.breathing = 1.0;
     if (run) {
         m_breathingClock.start();
-        m_breathingTimer->start();
+        m_breathingTimer->start(0);
     } else {
+        m_breathingClock.invalidate();
         m_breathingTimer->stop();
     }
     repaintHand(before);
 }
 
 void FloatingBarPanel::breathe() {
-    static const QEasingCurve curve = easeInOut();
-    const qint64 phase = m_breathingClock.elapsed() % (2 * breathingHalfPeriodMs);
-    const double u = phase < breathingHalfPeriodMs
-                         ? double(phase) / breathingHalfPeriodMs
-                         : double(2 * breathingHalfPeriodMs - phase) / breathingHalfPeriodMs;
-    const double scale = 1.0 + (barLayout::breathingScale - 1.0) * curve.valueForProgress(u);
-    const double base = barLayout::collapsedHandSize;
-    if (std::lround(base * scale * breathingStepsPerPixel) ==
-        std::lround(base * m_visuals.breathing * breathingStepsPerPixel))
+    const std::vector<BreathingFrame> &frames = breathingFrames();
+    const int phase = int(m_breathingClock.elapsed() % (2 * breathingHalfPeriodMs));
+    const auto next = std::upper_bound(frames.begin(), frames.end(), phase,
+                                       [](int t, const BreathingFrame &frame) { return t < frame.atMs; });
+    m_breathingTimer->start((next == frames.end() ? 2 * breathingHalfPeriodMs : next->atMs) - phase);
+    const double scale = std::prev(next)->scale;
+    if (scale == m_visuals.breathing)
         return;
     const QRectF before = BarRenderer::handRect(*m_barState, m_visuals);
     m_visuals.breathing = scale;
@@ -485,7 +582,7 @@ void FloatingBarPanel::breathe() {
 
 void FloatingBarPanel::repaintHand(const QRectF &before) {
     const QRectF after = BarRenderer::handRect(*m_barState, m_visuals);
-    update(before.united(after).adjusted(-2, -2, 2, 2).toAlignedRect());
+    repaintFrameRect(before.united(after).adjusted(-2, -2, 2, 2).toAlignedRect());
 }
 
 void FloatingBarPanel::repaintPanel() {
@@ -500,8 +597,11 @@ void FloatingBarPanel::settleAnimations() {
     m_visuals = BarVisuals::settled(*m_barState);
     m_visuals.opaque = opaque;
     m_targetTooltip = m_visuals.tooltip;
+    if (!m_barState->isExpanded())
+        setBand(collapsedBandHalf);
     applyShapes();
     update();
+    updateTooltipWindow();
 }
 
 // ---- window system ----------------------------------------------------------
@@ -522,7 +622,7 @@ void FloatingBarPanel::checkCompositor() {
 }
 
 QRegion FloatingBarPanel::inputRegion() const {
-    return BarRenderer::inputRegion(*m_barState, m_visuals);
+    return BarRenderer::inputRegion(*m_barState, windowVisuals()).translated(0, -m_bandTop);
 }
 
 void FloatingBarPanel::applyShapes(bool force) {
@@ -534,7 +634,7 @@ void FloatingBarPanel::applyShapes(bool force) {
         x11::setInputRegion(this, input);
     }
     if (m_visuals.opaque) {
-        const QRegion mask = m_renderer.visibleRegion(*m_barState, m_visuals);
+        const QRegion mask = m_renderer.visibleRegion(*m_barState, windowVisuals()).translated(0, -m_bandTop);
         if (force || mask != m_appliedMask) {
             m_appliedMask = mask;
             setMask(mask);
@@ -542,44 +642,92 @@ void FloatingBarPanel::applyShapes(bool force) {
     }
 }
 
+void FloatingBarPanel::updateTooltipWindow() {
+    const QRectF tip = m_visuals.tooltip ? m_renderer.tooltipRect(*m_barState, m_visuals, this) : QRectF();
+    if (tip.isEmpty() || !isVisible()) {
+        if (m_tooltipWindow)
+            m_tooltipWindow->hide();
+        return;
+    }
+    if (!m_tooltipWindow) {
+        m_tooltipWindow = new BarTooltipWindow([this](QPainter &painter) {
+            painter.translate(-m_tooltipWindow->pos() + m_frame.topLeft());
+            m_renderer.paintTooltip(painter, *m_barState, m_visuals);
+        });
+        if (m_rootWatcher)
+            m_rootWatcher->setOwnWindows({quintptr(winId()), quintptr(m_tooltipWindow->winId())});
+    }
+    // The shadow falls 2 px down and blurs by about 4 px.
+    const QRect local = tip.toAlignedRect().adjusted(-tooltipShadowMargin, -tooltipShadowMargin,
+                                                     tooltipShadowMargin, tooltipShadowMargin + 2);
+    const QRect global = local.translated(m_frame.topLeft());
+    QRegion mask;
+    if (m_visuals.opaque) {
+        BarVisuals solid = m_visuals;
+        solid.tooltipPresence = 1;
+        mask = m_renderer.visibleRegion(*m_barState, solid) & QRegion(local);
+        mask.translate(-local.topLeft());
+    }
+    m_tooltipWindow->present(global, mask);
+}
+
+QWidget *FloatingBarPanel::tooltipWindow() const {
+    return m_tooltipWindow;
+}
+
+void FloatingBarPanel::raiseAboveOthers() {
+    // Restacking comes in bursts: raise once, after the burst.
+    if (m_raisePending)
+        return;
+    m_raisePending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_raisePending = false;
+            x11::raiseIfCovered(this, m_tooltipWindow ? QSet<quintptr>{quintptr(m_tooltipWindow->winId())}
+                                                      : QSet<quintptr>{});
+            if (m_tooltipWindow && m_tooltipWindow->isVisible())
+                x11::raiseIfCovered(m_tooltipWindow);
+        },
+        Qt::QueuedConnection);
+}
+
 void FloatingBarPanel::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
-    // Some window managers put a new frame around the window on every map:
-    // apply the shapes now and once more after the map has been handled.
     applyShapes(true);
-    QTimer::singleShot(0, this, [this] { applyShapes(true); });
-    // Window managers frame new windows at their own pace.
-    QTimer::singleShot(500, this, [this] { applyShapes(true); });
     updateBreathing();
+    // Whatever was mapped while the bar was hidden may cover it now.
+    raiseAboveOthers();
 }
 
 void FloatingBarPanel::hideEvent(QHideEvent *event) {
     QWidget::hideEvent(event);
     updateBreathing();
+    updateTooltipWindow();
 }
 
 bool FloatingBarPanel::event(QEvent *event) {
     if (event->type() == QEvent::WinIdChange) {
-        x11::preparePanelWindow(this);
+        x11::prepareWindow(this, x11::WindowRole::Panel);
         QTimer::singleShot(0, this, [this] { applyShapes(true); });
     }
     return QWidget::event(event);
 }
 
-bool FloatingBarPanel::nativeEvent(const QByteArray &eventType, void *message, qintptr *result) {
-    // A window manager that frames the window copies its input shape to the
-    // frame only when told of a change: set it again once the window has been
-    // reparented or mapped.
-    if (eventType == "xcb_generic_event_t" && x11::isReparentOrMap(message))
-        QTimer::singleShot(0, this, [this] { applyShapes(true); });
-    return QWidget::nativeEvent(eventType, message, result);
+QImage FloatingBarPanel::picture() {
+    QImage image(m_frame.width(), windowHeight, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    m_renderer.paint(painter, *m_barState, m_visuals);
+    return image.convertToFormat(QImage::Format_ARGB32);
 }
 
 void FloatingBarPanel::paintEvent(QPaintEvent *event) {
     if (!m_appState)
         return;
     QPainter painter(this);
-    m_renderer.paint(painter, *m_barState, m_visuals, event->rect());
+    painter.translate(0, -m_bandTop);
+    m_renderer.paint(painter, *m_barState, windowVisuals(), event->rect().translated(0, m_bandTop));
 }
 
 } // namespace daybrook

@@ -4,6 +4,7 @@
 #include "bar/BarState.h"
 
 #include <QElapsedTimer>
+#include <QImage>
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
@@ -14,17 +15,34 @@
 namespace daybrook {
 
 class AppState;
+class BarTooltipWindow;
+namespace x11 {
+class RootWatcher;
+}
 
 // The window that carries the bar under the top panel of one screen: a
-// frameless, never-focused, always-on-top panel as wide as the screen that
-// takes the pointer only on the bar and the clock hand, expands after the
-// pointer rests on the bar and collapses after it leaves.
+// frameless, never-focused, always-on-top window as wide as the screen that
+// expands after the pointer rests on the bar and collapses after it leaves.
+//
+// The bar is laid out in a panel frame of `windowHeight` (barFrame), but the
+// window covers only the band of that frame where something is drawn: the
+// collapsed bar and its hand, or while expanded the expanded bar. Tooltips
+// have their own window. Nothing transparent then takes the pointer, whatever
+// the compositor does with input shapes. The window manager does not manage
+// it (override-redirect): placed exactly, on every desktop, never focused,
+// and raised again whenever other windows are restacked.
 class FloatingBarPanel : public QWidget {
     Q_OBJECT
 public:
     static constexpr int windowHeight = 150;
     static constexpr int expandDelayMs = 600;
     static constexpr int collapseDelayMs = 1100;
+    // While expanded the pointer's position is checked this often: XWayland
+    // reports no leave when the pointer moves onto a native Wayland window.
+    static constexpr int pointerCheckMs = 250;
+    // Half the window's height around the bar's centre line.
+    static constexpr int collapsedBandHalf = 11;
+    static constexpr int expandedBandHalf = 17;
 
     FloatingBarPanel(AppState *appState, QScreen *screen);
     ~FloatingBarPanel() override;
@@ -51,6 +69,13 @@ public:
     bool isOpaqueMode() const { return m_visuals.opaque; }
     // The region that takes the pointer, in window coordinates.
     QRegion inputRegion() const;
+    // The panel frame's top-left and where the window's top row lies in it.
+    QRect panelFrame() const { return m_frame; }
+    int bandTop() const { return m_bandTop; }
+    // The whole panel frame as drawn right now, tooltip included (ARGB).
+    QImage picture();
+    // The tooltip's window, or null before the first tooltip.
+    QWidget *tooltipWindow() const;
     // The recorded screen-capture choice: true while captures should exclude the bar.
     bool isCaptureProtected() const { return m_captureProtected; }
 
@@ -65,10 +90,15 @@ protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
     bool event(QEvent *event) override;
-    bool nativeEvent(const QByteArray &eventType, void *message, qintptr *result) override;
 
 private:
     void placeOnCurrentScreen();
+    void setBand(int half);
+    void repaintFrameRect(const QRect &frameRect);
+    void checkPointer();
+    void raiseAboveOthers();
+    void updateTooltipWindow();
+    BarVisuals windowVisuals() const;
     void scheduleHoverUpdate();
     void updateHoverState();
     void scheduleProtectionUpdate();
@@ -134,6 +164,13 @@ private:
 
     QRegion m_appliedInput;
     QRegion m_appliedMask;
+
+    QRect m_frame;
+    int m_bandTop = int(barLayout::centerY) - collapsedBandHalf;
+    QTimer *m_pointerTimer = nullptr;
+    BarTooltipWindow *m_tooltipWindow = nullptr;
+    x11::RootWatcher *m_rootWatcher = nullptr;
+    bool m_raisePending = false;
 };
 
 } // namespace daybrook

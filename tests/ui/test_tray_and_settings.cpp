@@ -31,15 +31,15 @@ class TrayAndSettingsTest : public QObject {
         return QString::fromUtf8(process.readAllStandardOutput());
     }
 
-    // Our own windows (class "daybrook") of the given size, from the window tree;
-    // the window manager's frames around them carry no class.
+    // Our own windows (class "daybrook") whose size matches a pattern, from the
+    // window tree; the window manager's frames around them carry no class.
     int windowsOfSize(const QString &size) {
         const QString tree =
             run(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
         int count = 0;
         for (const QString &line : tree.split(QLatin1Char('\n'))) {
             if (line.contains(QLatin1String("\"daybrook\")")) &&
-                line.contains(QStringLiteral(" %1+").arg(size)))
+                QRegularExpression(QStringLiteral(" %1\\+").arg(size)).match(line).hasMatch())
                 ++count;
         }
         return count;
@@ -96,8 +96,8 @@ private Q_SLOTS:
         const QString binary = qEnvironmentVariable("DAYBROOK_BINARY");
         QProcess *daybrook = start(binary, {});
         QVERIFY(daybrook->waitForStarted());
-        // The tray icon is docked: trayer's window grows around it.
-        QTest::qWait(1500);
+        // The tray icon is docked: a small window of ours inside trayer's.
+        QTRY_COMPARE_WITH_TIMEOUT(windowsOfSize(QStringLiteral("\\d{1,2}x\\d{1,2}")), 1, 10000);
         QVERIFY(!QString::fromUtf8(daybrook->readAllStandardOutput()).contains(QLatin1String("again")));
         QCOMPARE(windowsOfSize(QStringLiteral("720x444")), 0);
 

@@ -59,7 +59,7 @@ class TestBarRendering : public QObject {
 
     QImage grab() {
         m_panel->settleAnimations();
-        return m_panel->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        return m_panel->picture();
     }
 
     BarState &state() { return *m_panel->barState(); }
@@ -75,7 +75,7 @@ private Q_SLOTS:
         m_app->setAppearanceMode(AppearanceMode::Light);
         m_panel = std::make_unique<FloatingBarPanel>(m_app.get(), QGuiApplication::primaryScreen());
         QVERIFY(width() > 400);
-        QCOMPARE(m_panel->height(), 150);
+        QCOMPARE(m_panel->picture().height(), 150);
     }
 
     void cleanup() {
