@@ -26,7 +26,6 @@ QByteArray nmeaTrack(double latitude, double longitude, int fixes) {
             QTime(12, 0).addMSecs(200 * i).toString(QStringLiteral("HHmmss.zzz")).left(9).toLatin1();
         const QByteArray place = angle(latitude, 2, "NS") + ',' + angle(longitude, 3, "EW");
         text += sentence("GPRMC," + stamp + ",A," + place + ",0.0,0.0,210626,,,A");
-        text += sentence("GPGGA," + stamp + ',' + place + ",1,08,0.9,34.0,M,0.0,M,,");
     }
     return text;
 }

@@ -131,6 +131,9 @@ private Q_SLOTS:
         QCOMPARE(service.error(), std::optional<QString>(QStringLiteral(
                                       "Location error: The location service gave an impossible position")));
         QVERIFY(near(service.sunrise(), berlinSunrise) && !service.isLoading());
+        m_source->refuses = true; // a refusal later keeps the service's own earlier position
+        service.refreshSunTimes();
+        QTRY_VERIFY(!service.isLoading() && service.position().source == PositionSource::Device);
         const auto fetched = service.lastFetchDate();
         service.disable();
         QCOMPARE(UserDefaults::boolValue(QStringLiteral("sunriseEnabled")), std::optional<bool>(false));
