@@ -1,3 +1,4 @@
+#include "sun/Places.h"
 #include "sun/SunCalculator.h"
 
 #include <QDate>
@@ -32,5 +33,35 @@ void BM_SunEventsOfLocalDate(benchmark::State &state) {
     }
 }
 BENCHMARK(BM_SunEventsOfLocalDate);
+
+const QString zoneInfo = QString::fromLatin1(sun::defaultZoneInfoRoot);
+
+// The time zone fallback, read on a worker thread: a zone in zone1970.tab, one
+// that is a symbolic link, one found only after scanning tzdata.zi (no city).
+void BM_ReferenceCity(benchmark::State &state) {
+    const QString zones[] = {QStringLiteral("Europe/Berlin"), QStringLiteral("Asia/Calcutta"),
+                             QStringLiteral("Etc/GMT+3")};
+    const QString &zone = zones[state.range(0)];
+    for (auto _ : state)
+        benchmark::DoNotOptimize(sun::referenceCity(zone, zoneInfo));
+}
+BENCHMARK(BM_ReferenceCity)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+
+// The place picker's list, read on a worker thread when it opens.
+void BM_TzdataPlaces(benchmark::State &state) {
+    for (auto _ : state)
+        benchmark::DoNotOptimize(sun::tzdataPlaces(zoneInfo));
+}
+BENCHMARK(BM_TzdataPlaces)->Unit(benchmark::kMicrosecond);
+
+// One keystroke in the place picker: searched on the UI thread, so it must
+// stay far below a frame.
+void BM_SearchPlaces(benchmark::State &state) {
+    const QList<sun::Place> places = sun::tzdataPlaces(zoneInfo);
+    const QString query = state.range(0) ? QStringLiteral("s") : QStringLiteral("sao pau");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(sun::searchPlaces(places, query, 200));
+}
+BENCHMARK(BM_SearchPlaces)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 } // namespace

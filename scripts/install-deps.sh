@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config ccache clang-format
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins
-  qt6-positioning-dev libqt6positioning6-plugins
+  qt6-positioning-dev libqt6positioning6-plugins tzdata
   qtkeychain-qt6-dev libecal2.0-dev libicu-dev qt6-httpserver-dev qcoro-qt6-dev
   libbenchmark-dev libxcb-shape0-dev libxcb1-dev libgl-dev
   xvfb xdotool x11-utils x11-apps imagemagick xcompmgr trayer dbus-x11 dbus

@@ -258,8 +258,8 @@ BarRenderer::SkyKey BarRenderer::skyKey(const BarState &state, const BarVisuals 
     key.dpr = dpr;
     key.dark = isDarkMode(state);
     key.opaque = v.opaque;
-    key.nightMorning = state.sunriseX().value_or(state.hourX(5));
-    key.nightEvening = state.sunsetX().value_or(state.hourX(23));
+    key.nightMorning = state.nightMorningX();
+    key.nightEvening = state.nightEveningX();
     if (state.showSunGradients()) {
         key.sunrise = state.sunriseX();
         key.sunset = state.sunsetX();

@@ -62,7 +62,8 @@ void BarState::connectAppState() {
     if (SunService *sun = state->sunService()) {
         m_appConnections << connect(sun, &SunService::isEnabledChanged, this, changed)
                          << connect(sun, &SunService::sunriseChanged, this, changed)
-                         << connect(sun, &SunService::sunsetChanged, this, changed);
+                         << connect(sun, &SunService::sunsetChanged, this, changed)
+                         << connect(sun, &SunService::polarDayChanged, this, changed);
     }
 }
 
@@ -220,6 +221,32 @@ std::optional<double> BarState::sunsetX() const {
     if (const auto time = sunset())
         return xPosition(*time);
     return std::nullopt;
+}
+
+double BarState::nightMorningX() const {
+    if (const auto x = sunriseX())
+        return *x;
+    const PolarDay polar = m_preview                                ? m_preview->polarDay
+                           : m_appState && m_appState->sunService() ? m_appState->sunService()->polarDay()
+                                                                    : PolarDay::None;
+    if (polar == PolarDay::PolarNight)
+        return m_frame.width();
+    // Up at midnight already: it sets today (or not at all) without rising.
+    if (polar == PolarDay::MidnightSun || sunset())
+        return 0;
+    return hourX(5);
+}
+
+double BarState::nightEveningX() const {
+    if (const auto x = sunsetX())
+        return *x;
+    // Risen and not setting again today, or not risen at all.
+    const bool polar = m_preview ? m_preview->polarDay != PolarDay::None
+                                 : m_appState && m_appState->sunService() &&
+                                       m_appState->sunService()->polarDay() != PolarDay::None;
+    if (polar || sunrise())
+        return m_frame.width();
+    return hourX(23);
 }
 
 bool BarState::showSunGradients() const {

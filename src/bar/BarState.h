@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/TimeEntry.h"
+#include "sun/SunService.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -84,6 +85,7 @@ struct BarPreviewData {
     bool sunEnabled = false;
     std::optional<QDateTime> sunrise;
     std::optional<QDateTime> sunset;
+    PolarDay polarDay = PolarDay::None;
     // Light or dark; unset follows the application state.
     std::optional<bool> isDarkMode;
 };
@@ -145,6 +147,11 @@ public:
     QDateTime date(double x) const;
     std::optional<double> sunriseX() const;
     std::optional<double> sunsetX() const;
+    // Where the morning's night ends and the evening's begins: at sunrise and
+    // sunset; at an edge on a day the Sun does not rise or set; 05:00 and
+    // 23:00 while no sun times are known.
+    double nightMorningX() const;
+    double nightEveningX() const;
     bool showSunGradients() const;
     bool sunEnabled() const;
     std::optional<QDateTime> sunrise() const;

@@ -5,6 +5,7 @@
 
 #include <QPointer>
 
+class QComboBox;
 class QPushButton;
 
 namespace daybrook {
@@ -18,6 +19,9 @@ struct SunRowState {
     std::optional<QDateTime> sunrise;
     std::optional<QDateTime> sunset;
     std::optional<QString> error;
+    LocationMode locationMode = LocationMode::Automatic;
+    SunPosition position;
+    PolarDay polarDay = PolarDay::None;
 };
 
 struct SunRowPresentation {
@@ -44,10 +48,15 @@ public:
     void applyState(const SunRowState &state);
     QString detailText() const;
 
+    // Opens the place picker; a chosen place switches to Manual. False when cancelled.
+    bool choosePlace();
+
 private:
     void refresh();
+    void modeActivated(int index);
 
     QPointer<SunService> m_sun;
+    QComboBox *m_modeBox;
     StatusBadge *m_enabledBadge;
     QPushButton *m_enableButton;
     ToneLabel *m_detailText;

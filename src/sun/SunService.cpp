@@ -5,22 +5,53 @@
 #include "core/UserDefaults.h"
 #include "sun/SunCalculator.h"
 
+#include <QCoreApplication>
+#include <QLocale>
+#include <QPointer>
+#include <QThreadPool>
+
 namespace daybrook {
 
 namespace {
 const QString enabledKey = QStringLiteral("sunriseEnabled");
+const QString modeKey = QStringLiteral("locationMode");
+const QString placeKey = QStringLiteral("manualPlace");
 
 QDate localToday() {
     return Clock::now().toLocalTime().date();
+}
+
+// Stored as [name, country, zone, latitude, longitude]; anything else is absent.
+std::optional<sun::Place> storedPlace() {
+    const std::optional<QStringList> fields = UserDefaults::stringListValue(placeKey);
+    if (!fields || fields->size() != 5)
+        return std::nullopt;
+    bool latitudeOk = false;
+    bool longitudeOk = false;
+    const sun::Place place{fields->at(0), fields->at(1), fields->at(2),
+                           QLocale::c().toDouble(fields->at(3), &latitudeOk),
+                           QLocale::c().toDouble(fields->at(4), &longitudeOk)};
+    if (!latitudeOk || !longitudeOk || !sun::isValidPosition(place.latitude, place.longitude))
+        return std::nullopt;
+    return place;
 }
 } // namespace
 
 SunService::SunService(QObject *parent) : SunService(PositionSourceFactory{}, parent) {}
 
 SunService::SunService(PositionSourceFactory positionSourceFactory, QObject *parent)
-    : QObject(parent), m_positionSourceFactory(std::move(positionSourceFactory)) {
+    : SunService(std::move(positionSourceFactory), QString(), parent) {}
+
+SunService::SunService(PositionSourceFactory positionSourceFactory, const QString &zoneInfoRoot,
+                       QObject *parent)
+    : QObject(parent), m_positionSourceFactory(std::move(positionSourceFactory)),
+      m_zoneInfoRoot(zoneInfoRoot.isEmpty() ? QString::fromLatin1(sun::defaultZoneInfoRoot) : zoneInfoRoot) {
     m_dayCheck.setInterval(dayCheckIntervalMsecs);
     connect(&m_dayCheck, &QTimer::timeout, this, &SunService::refreshIfDayChanged);
+
+    m_manualPlace = storedPlace();
+    if (m_manualPlace && UserDefaults::stringValue(modeKey) == QStringLiteral("manual"))
+        m_locationMode = LocationMode::Manual;
 
     if (UserDefaults::boolValue(enabledKey).value_or(false)) {
         setIsEnabled(true);
@@ -42,12 +73,50 @@ void SunService::setIsEnabled(bool enabled) {
         updateLocation();
     } else {
         m_dayCheck.stop();
+        ++m_lookupGeneration;
         setSunrise(std::nullopt);
         setSunset(std::nullopt);
+        setPolarDay(PolarDay::None);
+        setPosition({});
     }
 }
 
+void SunService::setLocationMode(LocationMode mode) {
+    if (mode == LocationMode::Manual && !m_manualPlace)
+        return; // nothing to use yet: a place is chosen first
+    m_locationMode = mode;
+    Q_EMIT locationModeChanged();
+    UserDefaults::setValue(modeKey, mode == LocationMode::Manual ? QStringLiteral("manual")
+                                                                 : QStringLiteral("automatic"));
+    ++m_lookupGeneration;
+    if (!m_isEnabled)
+        return;
+    if (mode == LocationMode::Automatic)
+        setPosition({}); // the chosen place no longer speaks for these times
+    m_lastFetchDate.reset();
+    updateLocation();
+}
+
+bool SunService::setManualPlace(const sun::Place &place) {
+    if (!sun::isValidPosition(place.latitude, place.longitude))
+        return false;
+    m_manualPlace = place;
+    Q_EMIT manualPlaceChanged();
+    const QLocale c = QLocale::c();
+    UserDefaults::setValue(placeKey, QStringList{place.name, place.country, place.zoneId,
+                                                 c.toString(place.latitude, 'g', 10),
+                                                 c.toString(place.longitude, 'g', 10)});
+    setLocationMode(LocationMode::Manual);
+    return true;
+}
+
 void SunService::updateLocation() {
+    if (m_locationMode == LocationMode::Manual && m_manualPlace) {
+        // The location service is not asked at all: nothing leaves the machine.
+        if (!(m_lastFetchDate && m_lastFetchDate->toLocalTime().date() == localToday() && m_sunrise))
+            computeAt({PositionSource::Manual, *m_manualPlace});
+        return;
+    }
     if (!m_locationManager) {
         m_locationManager = new LocationManager(m_positionSourceFactory, this);
         connect(m_locationManager, &LocationManager::didUpdateLocations, this,
@@ -90,34 +159,95 @@ void SunService::fetchSunTimes(const QGeoCoordinate &location) {
         setIsLoading(false);
         return;
     }
-    const sun::SunEvents events =
-        sun::sunEventsOnDate(localToday(), location.latitude(), location.longitude());
+    sun::Place place;
+    place.latitude = location.latitude();
+    place.longitude = location.longitude();
+    computeAt({PositionSource::Device, place});
+}
+
+void SunService::computeAt(const SunPosition &position) {
+    // Whatever a time zone lookup still running would say is older than this.
+    if (position.source != PositionSource::TimeZone)
+        ++m_lookupGeneration;
+    const double latitude = position.place.latitude;
+    const double longitude = position.place.longitude;
+    const QDate today = localToday();
+    const sun::SunEvents events = sun::sunEventsOnDate(today, latitude, longitude);
+    PolarDay polar = PolarDay::None;
+    if (!events.sunrise && !events.sunset) {
+        // No crossing all day: the Sun is on one side of the horizon throughout.
+        const double noon = QDateTime(today, QTime(12, 0)).toSecsSinceEpoch();
+        polar = sun::solarAltitude(noon, latitude, longitude) > sun::standardAltitude ? PolarDay::MidnightSun
+                                                                                      : PolarDay::PolarNight;
+    }
     qCDebug(lcSun) << "sun times" << events.sunrise.value_or(QDateTime())
-                   << events.sunset.value_or(QDateTime());
-    m_lastLocation = location;
+                   << events.sunset.value_or(QDateTime()) << "at" << latitude << longitude;
+    setPosition(position);
     setSunrise(events.sunrise);
     setSunset(events.sunset);
+    setPolarDay(polar);
     m_lastFetchDate = Clock::now();
-    setError(std::nullopt);
+    // An approximate position keeps the failure that led to it on show.
+    if (position.source != PositionSource::TimeZone)
+        setError(std::nullopt);
     setIsLoading(false);
 }
 
+void SunService::useTimeZoneCity() {
+    const int generation = ++m_lookupGeneration;
+    const QString root = m_zoneInfoRoot;
+    const QString zone = sun::systemTimeZoneId(root);
+    qCDebug(lcSun) << "looking up the reference city of" << zone;
+    setIsLoading(true);
+    const QPointer<SunService> self(this);
+    // A few small files, read off the UI thread all the same.
+    QThreadPool::globalInstance()->start([self, generation, root, zone] {
+        std::optional<sun::Place> city;
+        if (!zone.isEmpty())
+            city = sun::referenceCity(zone, root);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, generation, zone, city] {
+                if (!self || generation != self->m_lookupGeneration)
+                    return;
+                if (city) {
+                    self->computeAt({PositionSource::TimeZone, *city});
+                    return;
+                }
+                sun::Place none;
+                none.zoneId = zone;
+                self->setPosition({PositionSource::Unknown, none});
+                self->setIsLoading(false);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
 void SunService::refreshIfDayChanged() {
-    if (!m_isEnabled || !m_lastLocation || !m_lastFetchDate ||
-        m_lastFetchDate->toLocalTime().date() == localToday())
+    const PositionSource source = m_position.source;
+    if (!m_isEnabled || source == PositionSource::None || source == PositionSource::Unknown ||
+        !m_lastFetchDate || m_lastFetchDate->toLocalTime().date() == localToday())
         return;
-    fetchSunTimes(*m_lastLocation);
+    computeAt(m_position);
 }
 
 void SunService::locationManagerDidUpdateLocations(const QList<QGeoCoordinate> &locations) {
-    if (locations.isEmpty())
+    // An answer to a request made before switching to a chosen place.
+    if (locations.isEmpty() || m_locationMode == LocationMode::Manual)
         return;
     fetchSunTimes(locations.first());
 }
 
 void SunService::locationManagerDidFailWithError(const QString &description) {
+    if (m_locationMode == LocationMode::Manual)
+        return;
     setError(tr("Location error: ") + description);
-    setIsLoading(false);
+    // A position the service gave earlier is still better than a guess.
+    if (m_position.source == PositionSource::Device) {
+        setIsLoading(false);
+        return;
+    }
+    useTimeZoneCity();
 }
 
 void SunService::locationManagerDidChangeAuthorization() {
@@ -149,6 +279,16 @@ void SunService::setError(const std::optional<QString> &error) {
 void SunService::setAuthorizationStatus(LocationAuthorization status) {
     m_authorizationStatus = status;
     Q_EMIT authorizationStatusChanged();
+}
+
+void SunService::setPosition(const SunPosition &position) {
+    m_position = position;
+    Q_EMIT positionChanged();
+}
+
+void SunService::setPolarDay(PolarDay polarDay) {
+    m_polarDay = polarDay;
+    Q_EMIT polarDayChanged();
 }
 
 } // namespace daybrook

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/LocationManager.h"
+#include "sun/Places.h"
 
 #include <QDateTime>
 #include <QGeoCoordinate>
@@ -10,18 +11,46 @@
 
 namespace daybrook {
 
+// Where the sun times come from: the location service, or a place the user chose.
+enum class LocationMode { Automatic, Manual };
+
+// What the position in use is.
+enum class PositionSource {
+    None,     // nothing yet (asking, or switched off)
+    Device,   // the location service's answer
+    TimeZone, // the reference city of the system time zone, after the service failed
+    Manual,   // the place the user chose
+    Unknown   // the service failed and the time zone has no city (UTC): the user must choose
+};
+
+struct SunPosition {
+    PositionSource source = PositionSource::None;
+    // The city and its zone for TimeZone and Manual; for Unknown the zone
+    // that has no city (may be empty).
+    sun::Place place;
+    bool operator==(const SunPosition &) const = default;
+};
+
+// Why today has no sunrise or sunset although the position is known.
+enum class PolarDay { None, MidnightSun, PolarNight };
+
 // Today's sunrise and sunset at the user's location.
 //
-// Asks the location manager for one coarse position when something asks for
-// sun times (switching on, a launch with the switch on, the permission
-// becoming authorized, Refresh) and computes the events of today's local
-// civil day there. Times are UTC instants.
+// Automatic: asks the location manager for one coarse position when something
+// asks for sun times (switching on, a launch with the switch on, the
+// permission becoming authorized, Refresh); when the service is missing,
+// refuses or fails, uses the system time zone's reference city instead.
+// Manual: uses the stored place and never asks the location service.
+// Computes the events of today's local civil day there. Times are UTC instants.
 class SunService : public QObject {
     Q_OBJECT
 public:
     explicit SunService(QObject *parent = nullptr);
-    // Tests hand in their own position source; the manager is still made on first use.
+    // Tests hand in their own position source (the manager is still made on
+    // first use) and their own time zone database folder.
     explicit SunService(PositionSourceFactory positionSourceFactory, QObject *parent = nullptr);
+    SunService(PositionSourceFactory positionSourceFactory, const QString &zoneInfoRoot,
+               QObject *parent = nullptr);
     ~SunService() override;
 
     bool isEnabled() const { return m_isEnabled; }
@@ -38,6 +67,16 @@ public:
     const std::optional<QDateTime> &lastFetchDate() const { return m_lastFetchDate; }
     // Absent until the first request.
     LocationManager *locationManager() const { return m_locationManager; }
+    const QString &zoneInfoRoot() const { return m_zoneInfoRoot; }
+
+    LocationMode locationMode() const { return m_locationMode; }
+    // Stores the mode; while switched on, finds the times the new way at once.
+    void setLocationMode(LocationMode mode);
+    const std::optional<sun::Place> &manualPlace() const { return m_manualPlace; }
+    // Stores the place and switches to Manual; an impossible position is refused.
+    bool setManualPlace(const sun::Place &place);
+    const SunPosition &position() const { return m_position; }
+    PolarDay polarDay() const { return m_polarDay; }
 
     void updateLocation();
     void refreshSunTimes();
@@ -61,6 +100,10 @@ Q_SIGNALS:
     void isLoadingChanged();
     void errorChanged();
     void authorizationStatusChanged();
+    void locationModeChanged();
+    void manualPlaceChanged();
+    void positionChanged();
+    void polarDayChanged();
 
 private:
     void setSunrise(const std::optional<QDateTime> &sunrise);
@@ -68,6 +111,10 @@ private:
     void setIsLoading(bool loading);
     void setError(const std::optional<QString> &error);
     void setAuthorizationStatus(LocationAuthorization status);
+    void setPosition(const SunPosition &position);
+    void setPolarDay(PolarDay polarDay);
+    void computeAt(const SunPosition &position);
+    void useTimeZoneCity();
 
     void locationManagerDidUpdateLocations(const QList<QGeoCoordinate> &locations);
     void locationManagerDidFailWithError(const QString &description);
@@ -82,7 +129,13 @@ private:
     std::optional<QString> m_error;
     LocationAuthorization m_authorizationStatus = LocationAuthorization::NotDetermined;
     std::optional<QDateTime> m_lastFetchDate;
-    std::optional<QGeoCoordinate> m_lastLocation;
+    QString m_zoneInfoRoot;
+    LocationMode m_locationMode = LocationMode::Automatic;
+    std::optional<sun::Place> m_manualPlace;
+    SunPosition m_position;
+    PolarDay m_polarDay = PolarDay::None;
+    // Tells a time zone lookup that finished after the mode changed to drop its answer.
+    int m_lookupGeneration = 0;
     QTimer m_dayCheck;
 };
 

@@ -1,11 +1,17 @@
+#include "bar/BarState.h"
 #include "core/Clock.h"
 #include "core/UserDefaults.h"
-#include "sun/SunService.h"
+#include "state/AppState.h"
+#include "sun/PlacePicker.h"
+#include "sun/SunIntegrationRow.h"
 #include "support/NmeaLog.h"
 #include "support/TestEnvironment.h"
 
+#include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QNmeaPositionInfoSource>
+#include <QPointF>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -16,39 +22,35 @@ using namespace daybrook;
 
 namespace {
 
-// The NMEA source of Qt Positioning replaying a file; counts the requests it gets.
+// The NMEA source of Qt Positioning replaying a log; counts the requests. A
+// refusing one answers the way GeoClue does when its agent says no.
 class ReplaySource : public QNmeaPositionInfoSource {
 public:
-    ReplaySource(const QString &path, QObject *parent) : QNmeaPositionInfoSource(SimulationMode, parent) {
+    ReplaySource(const QString &path, bool refuses, QObject *parent)
+        : QNmeaPositionInfoSource(SimulationMode, parent), refuses(refuses) {
         auto *file = new QFile(path, this);
-        if (!file->open(QIODevice::ReadOnly))
-            qFatal("cannot open %s", qPrintable(path));
-        setDevice(file);
+        setDevice(file->open(QIODevice::ReadOnly) ? file : nullptr);
     }
     void requestUpdate(int timeout) override {
         ++requests;
-        QNmeaPositionInfoSource::requestUpdate(timeout);
+        refuses ? Q_EMIT errorOccurred(AccessError) : QNmeaPositionInfoSource::requestUpdate(timeout);
     }
+    bool refuses;
     int requests = 0;
-};
-
-// Answers every request the way GeoClue does when its agent refuses the program.
-class RefusingSource : public ReplaySource {
-public:
-    using ReplaySource::ReplaySource;
-    void requestUpdate(int) override {
-        ++requests;
-        Q_EMIT errorOccurred(AccessError);
-    }
 };
 
 const QDate solstice(2026, 6, 21);
 // Berlin on the June solstice, from tests/unit/data/sun-reference.tsv.
 const QDateTime berlinSunrise(solstice, QTime(2, 43, 6), Qt::UTC);
-const QDateTime berlinSunset(solstice, QTime(19, 33, 17), Qt::UTC);
 
 bool near(const std::optional<QDateTime> &value, const QDateTime &expected) {
     return value && std::abs(value->secsTo(expected)) <= 20;
+}
+
+void writeFile(const QString &path, const QByteArray &content) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
 }
 
 } // namespace
@@ -57,47 +59,39 @@ class SunServiceTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QString m_berlin;
-    QString m_tromso;
-    QString m_silent;
     QPointer<ReplaySource> m_source;
     int m_sourcesMade = 0;
 
-    PositionSourceFactory replay(const QString &path) {
-        return [this, path](QObject *parent) -> QGeoPositionInfoSource * {
+    // A source replaying the log of a place; "" makes none (no positioning service).
+    PositionSourceFactory replay(const char *place, bool refuses = false) {
+        return [this, place, refuses](QObject *parent) -> QGeoPositionInfoSource * {
             ++m_sourcesMade;
-            m_source = new ReplaySource(path, parent);
-            return m_source;
+            return *place ? m_source = new ReplaySource(m_dir.filePath(QLatin1String(place)), refuses, parent)
+                          : nullptr;
         };
     }
     int requests() const { return m_source ? m_source->requests : 0; }
 
-    static QString writeFile(const QString &path, const QByteArray &content) {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
-    }
-
     // Switched on and answered, with no request left in flight.
     static bool switchOnAndSettle(SunService &service) {
         service.setIsEnabled(true);
-        return QTest::qWaitFor([&] {
-                   return service.locationManager() && !service.locationManager()->isRequestPending();
-               }) &&
-               !service.isLoading();
+        return QTest::qWaitFor(
+            [&] { return !service.isLoading() && !service.locationManager()->isRequestPending(); });
     }
 
 private Q_SLOTS:
     void initTestCase() {
         // GeoClue lives on the system bus: point it at nothing, so that the
         // default source here is the one of a machine without a location service.
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS",
-                QByteArray("unix:path=" + QFile::encodeName(m_dir.filePath("no-bus"))));
-        QVERIFY(m_dir.isValid());
-        m_berlin = writeFile(m_dir.filePath("berlin.nmea"), test::nmeaTrack(52.52, 13.405, 30));
-        m_tromso = writeFile(m_dir.filePath("tromso.nmea"), test::nmeaTrack(69.6492, 18.9553, 30));
-        m_silent = writeFile(m_dir.filePath("silent.nmea"), QByteArray());
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_dir.filePath("no-bus")));
+        writeFile(m_dir.filePath("berlin"), test::nmeaTrack(52.52, 13.405, 30));
+        writeFile(m_dir.filePath("svalbard"), test::nmeaTrack(78.2232, 15.6267, 30));
+        // A tz folder whose links are copies, known only from tzdata.zi.
+        writeFile(m_dir.filePath("tz/zone1970.tab"), "#\nDE,NO\t+5230+01322\tEurope/Berlin\tmost\n");
+        writeFile(m_dir.filePath("tz/zone.tab"), "AQ\t-7824+10654\tAntarctica/Vostok\n");
+        writeFile(m_dir.filePath("tz/tzdata.zi"), "L Europe/Berlin Europe/Oslo\nL Etc/UTC UTC\n");
+        for (const char *zone : {"Europe/Berlin", "Europe/Oslo", "Antarctica/Vostok", "UTC", "Etc/UTC"})
+            writeFile(m_dir.filePath(QStringLiteral("tz/") + QLatin1String(zone)), "TZif");
     }
 
     void init() {
@@ -109,231 +103,174 @@ private Q_SLOTS:
 
     void cleanup() { Clock::reset(); }
 
-    void startsSwitchedOffWithoutSetting() {
-        SunService service(replay(m_berlin));
-        QCoreApplication::processEvents();
-        QVERIFY(!service.isEnabled());
-        QCOMPARE(m_sourcesMade, 0);
-        QVERIFY(!UserDefaults::contains(QStringLiteral("sunriseEnabled")));
-    }
-
     // First switch-on with the permission never asked: the first answer
-    // authorizes, the permission callback asks again (no times held yet), and
-    // today's times at the replayed place are stored.
-    void switchingOnFindsTodaysTimes() {
-        SunService service(replay(m_berlin));
-        QSignalSpy authorization(&service, &SunService::authorizationStatusChanged);
-        QSignalSpy sunrise(&service, &SunService::sunriseChanged);
+    // authorizes, the permission callback asks again (no times held yet).
+    // Held times suppress a request; Refresh and off-and-on ask again.
+    void switchingOnFindsTodaysTimesAndRefreshAsksAgain() {
+        QVERIFY(!SunService(replay("berlin")).isEnabled()); // off without a stored switch, asking nothing
+        QCOMPARE(m_sourcesMade, 0);
+        SunService service(replay("berlin"));
         service.setIsEnabled(true);
-
-        QCOMPARE(UserDefaults::boolValue(QStringLiteral("sunriseEnabled")), std::optional<bool>(true));
-        QCOMPARE(m_sourcesMade, 1);
         QCOMPARE(service.authorizationStatus(), LocationAuthorization::Authorized);
-        QVERIFY(authorization.count() >= 2); // read at the request, then on the change
         QCOMPARE(requests(), 2);
         QVERIFY(near(service.sunrise(), berlinSunrise));
-        QVERIFY(near(service.sunset(), berlinSunset));
-        QCOMPARE(service.sunrise()->timeSpec(), Qt::UTC);
-        QVERIFY(!service.error());
-        QCOMPARE(service.lastFetchDate(), std::optional<QDateTime>(Clock::now()));
-
-        // The second request is answered as well; nothing more is asked.
-        QTRY_VERIFY(!service.locationManager()->isRequestPending());
-        QTRY_VERIFY(!service.isLoading());
-        QVERIFY(sunrise.count() >= 2);
-        QCOMPARE(requests(), 2);
-        QCOMPARE(m_sourcesMade, 1);
-    }
-
-    void refreshAsksAgainOnlyWhileSwitchedOn() {
-        SunService service(replay(m_berlin));
-        QVERIFY(switchOnAndSettle(service));
-        const int before = requests();
-
-        // Today's times are held: no request.
+        QTRY_VERIFY(!service.locationManager()->isRequestPending() && !service.isLoading());
         service.updateLocation();
-        QCOMPARE(requests(), before);
-
+        QCOMPARE(requests(), 2);
         service.refreshSunTimes();
-        QCOMPARE(requests(), before + 1);
-        QTRY_VERIFY(!service.isLoading());
-        QVERIFY(near(service.sunrise(), berlinSunrise));
-
+        QCOMPARE(requests(), 3);
         service.setIsEnabled(false);
         service.refreshSunTimes();
-        QCOMPARE(requests(), before + 1);
-        QVERIFY(!service.sunrise());
-    }
+        QCOMPARE(requests(), 3);
+        service.setIsEnabled(true);
+        QCOMPARE(requests(), 4);
+        QTRY_VERIFY(!service.isLoading());
 
-    void disableClearsTimesAndErrorButKeepsPermission() {
-        SunService service(replay(m_berlin));
-        QVERIFY(switchOnAndSettle(service));
-        service.fetchSunTimes(QGeoCoordinate(91.0, 0.0)); // leaves an error behind
-        QVERIFY(service.error());
+        service.fetchSunTimes(
+            QGeoCoordinate(91.0, 0.0)); // an impossible answer changes nothing but the error
+        QCOMPARE(service.error(), std::optional<QString>(QStringLiteral(
+                                      "Location error: The location service gave an impossible position")));
+        QVERIFY(near(service.sunrise(), berlinSunrise) && !service.isLoading());
+        m_source->refuses = true; // a refusal later keeps the service's own earlier position
+        service.refreshSunTimes();
+        QTRY_VERIFY(!service.isLoading() && service.position().source == PositionSource::Device);
         const auto fetched = service.lastFetchDate();
-
-        QSignalSpy enabled(&service, &SunService::isEnabledChanged);
-        QSignalSpy error(&service, &SunService::errorChanged);
         service.disable();
-
-        QVERIFY(!service.isEnabled());
-        QCOMPARE(enabled.count(), 1);
         QCOMPARE(UserDefaults::boolValue(QStringLiteral("sunriseEnabled")), std::optional<bool>(false));
-        QVERIFY(!service.sunrise() && !service.sunset());
-        QVERIFY(!service.error());
-        QCOMPARE(error.count(), 1);
-        QCOMPARE(service.authorizationStatus(), LocationAuthorization::Authorized);
+        QVERIFY(!service.sunrise() && !service.sunset() && !service.error());
         QCOMPARE(service.lastFetchDate(), fetched);
     }
 
-    // Switching off cleared the sunrise, so the cache does not hold and a new
-    // position is asked for.
-    void switchingOffAndOnAgainTheSameDayAsksAgain() {
-        SunService service(replay(m_berlin));
-        QVERIFY(switchOnAndSettle(service));
-        const int before = requests();
-
-        service.setIsEnabled(false);
-        QVERIFY(!service.sunrise() && !service.sunset());
+    // Without a position from the service, the zone's reference city stands in
+    // and the row says so; a zone without a city asks for a place.
+    void fallsBackToTheTimeZoneCity_data() {
+        QTest::addColumn<QByteArray>("source"); // "" none, "default" without GeoClue, "refuse"
+        QTest::addColumn<bool>("fixture");      // the small tz folder above, else the installed one
+        QTest::addColumn<QByteArray>("tz");
+        QTest::addColumn<QPointF>("city"); // latitude, longitude; NaN: the zone has no city
+        const auto add = [](const char *name, const char *source, bool fixture, const char *tz, double lat,
+                            double lon) {
+            QTest::newRow(name) << QByteArray(source) << fixture << QByteArray(tz) << QPointF(lat, lon);
+        };
+        add("Berlin", "", false, "Europe/Berlin", 52.5, 13.3667);
+        add("zone.tab only", "default", false, "Europe/Jersey", 49.1836, -2.1067);
+        add("link", "refuse", false, ":Asia/Calcutta", 22.5333, 88.3667);
+        add("UTC", "", false, "UTC", qQNaN(), 0);
+        add("fixture, south", "", true, "Antarctica/Vostok", -78.4, 106.9);
+        add("fixture, copied link", "", true, "Europe/Oslo", 52.5, 13.3667);
+    }
+    void fallsBackToTheTimeZoneCity() {
+        QFETCH(QByteArray, source);
+        QFETCH(bool, fixture);
+        QFETCH(QByteArray, tz);
+        QFETCH(QPointF, city);
+        test::setTimeZone(tz);
+        const bool refuses = source == "refuse";
+        SunService service(source == "default" ? PositionSourceFactory(&LocationManager::createDefaultSource)
+                                               : replay(refuses ? "berlin" : "", true),
+                           fixture ? m_dir.filePath("tz") : QString());
+        SunIntegrationRow row(&service);
         service.setIsEnabled(true);
-        QCOMPARE(requests(), before + 1);
-        QTRY_VERIFY(near(service.sunrise(), berlinSunrise));
-        QVERIFY(near(service.sunset(), berlinSunset));
-    }
-
-    // An answer that arrives after switching off is stored all the same;
-    // only the moment of switching clears the times.
-    void lateAnswerAfterSwitchingOffIsStored() {
-        SunService service(replay(m_berlin));
-        service.setIsEnabled(true); // answered at once; the permission callback's request is in flight
-        QVERIFY(service.locationManager()->isRequestPending());
-        service.setIsEnabled(false);
-        QVERIFY(!service.sunrise());
-
-        Clock::freezeAt(Clock::now().addSecs(60));
-        QTRY_VERIFY(service.sunrise().has_value());
-        QVERIFY(!service.isEnabled());
-        QVERIFY(near(service.sunrise(), berlinSunrise));
-        QVERIFY(near(service.sunset(), berlinSunset));
-        QCOMPARE(service.lastFetchDate(), std::optional<QDateTime>(Clock::now()));
-        QCOMPARE(UserDefaults::boolValue(QStringLiteral("sunriseEnabled")), std::optional<bool>(false));
-    }
-
-    // With the switch on at launch, construction asks for a position and asks
-    // once more on the next turn of the event loop.
-    void launchWithSwitchOnAsksDuringConstructionAndOnceMore() {
-        UserDefaults::setValue(QStringLiteral("sunriseEnabled"), true);
-        UserDefaults::reload();
-        SunService service(replay(m_silent));
-        QVERIFY(service.isEnabled());
-        QCOMPARE(requests(), 1);
-        QVERIFY(service.isLoading());
-        QCoreApplication::processEvents();
-        QCOMPARE(requests(), 2);
-        QCOMPARE(m_sourcesMade, 1);
-        QCOMPARE(UserDefaults::boolValue(QStringLiteral("sunriseEnabled")), std::optional<bool>(true));
-    }
-
-    void refusedAccessMeansDenied() {
-        SunService service([this](QObject *parent) {
-            m_source = new RefusingSource(m_berlin, parent);
-            return m_source.data();
-        });
-        service.setIsEnabled(true);
-        QCOMPARE(service.authorizationStatus(), LocationAuthorization::Denied);
-        QCOMPARE(service.error(), std::optional<QString>(QStringLiteral(
-                                      "Location error: Access to the location service was denied")));
-        QVERIFY(!service.isLoading());
-        QVERIFY(!service.sunrise() && !service.sunset());
-        QCoreApplication::processEvents();
-        QCOMPARE(requests(), 1); // no retry by itself
-    }
-
-    void noPositioningServiceIsReportedAtOnce_data() {
-        QTest::addColumn<bool>("noSourceAtAll");
-        QTest::newRow("no source can be made") << true;
-        QTest::newRow("the default source without GeoClue") << false;
-    }
-    void noPositioningServiceIsReportedAtOnce() {
-        QFETCH(bool, noSourceAtAll);
-        PositionSourceFactory factory;
-        if (noSourceAtAll)
-            factory = [](QObject *) { return nullptr; };
-        else
-            factory = &LocationManager::createDefaultSource;
-        SunService service(factory);
-        service.setIsEnabled(true);
-        // No waiting: the text is there when switching on returns.
-        QCOMPARE(service.error(),
-                 std::optional<QString>(QStringLiteral("Location error: No location service is available on "
-                                                       "this system, or location services are turned off")));
-        QVERIFY(!service.isLoading());
-        QCOMPARE(service.authorizationStatus(), LocationAuthorization::Restricted);
-        QVERIFY(!service.locationManager()->isRequestPending());
-    }
-
-    // Polar night: a successful computation with no sunrise, which the cache
-    // rule does not count as held.
-    void polarNightLeavesTimesAbsentAndAsksAgain() {
-        Clock::freezeAt(QDateTime(QDate(2026, 12, 21), QTime(11, 0), Qt::UTC));
-        SunService service(replay(m_tromso));
-        QVERIFY(switchOnAndSettle(service));
-        QVERIFY(service.lastFetchDate());
-        QVERIFY(!service.sunrise() && !service.sunset());
-        QVERIFY(!service.error());
-        const int before = requests();
-        service.updateLocation();
-        QCOMPARE(requests(), before + 1);
-    }
-
-    void impossiblePositionStoresNothing() {
-        SunService service(replay(m_berlin));
-        QVERIFY(switchOnAndSettle(service));
-        const auto sunrise = service.sunrise();
-        const auto fetched = service.lastFetchDate();
-        Clock::freezeAt(Clock::now().addSecs(3600));
-
-        for (const QGeoCoordinate &position :
-             {QGeoCoordinate(qQNaN(), 13.4), QGeoCoordinate(52.5, 181.0), QGeoCoordinate()}) {
-            service.fetchSunTimes(position);
-            QCOMPARE(service.error(),
-                     std::optional<QString>(
-                         QStringLiteral("Location error: The location service gave an impossible position")));
-            QCOMPARE(service.sunrise(), sunrise);
-            QCOMPARE(service.lastFetchDate(), fetched);
-            QVERIFY(!service.isLoading());
+        QVERIFY(service.error()->contains(refuses ? "was denied" : "No location service is available"));
+        QCOMPARE(service.authorizationStatus(),
+                 refuses ? LocationAuthorization::Denied : LocationAuthorization::Restricted);
+        QTRY_VERIFY(!service.isLoading());
+        const QString zone = QString::fromLatin1(tz).remove(QLatin1Char(':'));
+        if (std::isnan(city.x())) {
+            QVERIFY(service.position().source == PositionSource::Unknown && !service.sunrise() &&
+                    !service.sunset());
+            QCOMPARE(row.statusText(),
+                     QStringLiteral("Time zone %1 has no reference city: choose a place").arg(zone));
+            return;
         }
-        // The next good answer clears the error.
-        service.refreshSunTimes();
-        QTRY_VERIFY(!service.error());
-        QVERIFY(near(service.sunrise(), berlinSunrise));
+        QCOMPARE(service.position().source, PositionSource::TimeZone);
+        QVERIFY(std::abs(service.position().place.latitude - city.x()) < 1e-3);
+        QVERIFY(std::abs(service.position().place.longitude - city.y()) < 1e-3);
+        QVERIFY(service.error()); // the reason stays on show
+        QCOMPARE(row.statusText(), QStringLiteral("Approximate (time zone %1)").arg(zone));
+    }
+
+    // A chosen place is stored and used without the location service after a
+    // restart; a damaged stored place is ignored.
+    void chosenPlaceSurvivesARestart() {
+        const sun::Place bogota{QStringLiteral("Bogotá, D.C."), QStringLiteral("Colombia"), QString(), 4.711,
+                                -74.0721};
+        {
+            SunService service(replay(""));
+            QVERIFY(switchOnAndSettle(service));
+            QVERIFY(!service.setManualPlace({QString(), QString(), QString(), 91.0, 0.0}));
+            QVERIFY(service.setManualPlace(bogota));
+            QVERIFY(!service.error());
+        }
+        PlacePicker picker(QString::fromLatin1(sun::defaultZoneInfoRoot));
+        QVERIFY(QSignalSpy(&picker, &PlacePicker::placesLoaded).wait());
+        picker.findChild<QLineEdit *>("placeSearch")->setText("SÃO pau"); // any word, any case or accent
+        QCOMPARE(picker.chosenPlace()->zoneId, QStringLiteral("America/Sao_Paulo"));
+        picker.findChild<QLineEdit *>("latitudeField")
+            ->setText("4,711"); // a typed position wins once complete
+        QVERIFY(!picker.chosenPlace());
+        picker.findChild<QLineEdit *>("longitudeField")->setText("-74.0721");
+        QCOMPARE(picker.chosenPlace()->latitude, 4.711);
+        UserDefaults::reload();
+        m_sourcesMade = 0;
+        SunService restarted(replay("berlin"));
+        QCOMPARE(restarted.locationMode(), LocationMode::Manual);
+        QCOMPARE(restarted.position(), (SunPosition{PositionSource::Manual, bogota}));
+        QVERIFY(restarted.sunrise()->secsTo(*restarted.sunset()) < 13 * 3600); // not Berlin's long June day
+        QCoreApplication::processEvents();
+        QCOMPARE(m_sourcesMade, 0);
+
+        restarted.setLocationMode(LocationMode::Automatic);
+        QTRY_VERIFY(near(restarted.sunrise(), berlinSunrise));
+        UserDefaults::setValue(QStringLiteral("locationMode"), QStringLiteral("manual"));
+        UserDefaults::setValue(QStringLiteral("manualPlace"), QStringList{"X", "", "", "north", "1"});
+        QCOMPARE(SunService(replay("berlin")).locationMode(), LocationMode::Automatic);
+    }
+
+    // At 78° N the Sun neither rises in December nor sets in June: the row
+    // says so, the bar is all night or all day, and the next request asks again.
+    void polarDaysAtSvalbard_data() {
+        QTest::addColumn<QDate>("date");
+        QTest::addColumn<QString>("detail");
+        QTest::addColumn<double>("morningNightEnd");
+        QTest::newRow("December") << QDate(2026, 12, 21) << "No sunrise today" << 1000.0;
+        QTest::newRow("June") << QDate(2026, 6, 21) << "No sunset today" << 0.0;
+    }
+    void polarDaysAtSvalbard() {
+        QFETCH(QDate, date);
+        test::setTimeZone("Arctic/Longyearbyen");
+        Clock::freezeAt(QDateTime(date, QTime(11, 0), Qt::UTC));
+        AppStateDependencies dependencies;
+        dependencies.sunService = std::make_unique<SunService>(replay("svalbard"));
+        AppState app(std::move(dependencies));
+        SunService &service = *app.sunService();
+        QVERIFY(switchOnAndSettle(service));
+        SunIntegrationRow row(&service);
+        QTEST(row.detailText(), "detail");
+        BarState bar;
+        bar.setAppState(&app);
+        bar.setFrame(QRectF(0, 0, 1000, 6));
+        QTEST(bar.nightMorningX(), "morningNightEnd");
+        QCOMPARE(bar.nightEveningX(), 1000.0);
+        service.updateLocation();
+        QCOMPARE(requests(), 3);
     }
 
     // A program left running past midnight moves on to the new day's times
     // from the position it has, without asking for a new one.
     void newDayRecomputesFromTheLastPosition() {
-        SunService service(replay(m_berlin));
+        SunService service(replay("berlin"));
         QVERIFY(switchOnAndSettle(service));
-        const int before = requests();
-
-        service.refreshIfDayChanged();
-        QVERIFY(near(service.sunrise(), berlinSunrise));
-
         Clock::freezeAt(QDateTime(solstice.addDays(1), QTime(4, 0), Qt::UTC));
         service.refreshIfDayChanged();
-        QVERIFY(service.sunrise());
-        QCOMPARE(service.sunrise()->toLocalTime().date(), solstice.addDays(1));
         QVERIFY(std::abs(service.sunrise()->secsTo(berlinSunrise.addDays(1))) < 60);
-        QCOMPARE(service.lastFetchDate(), std::optional<QDateTime>(Clock::now()));
-        QCOMPARE(requests(), before);
-
-        // Switched off, yesterday's times are not brought back.
-        service.setIsEnabled(false);
+        QCOMPARE(requests(), 2);
+        service.setIsEnabled(false); // switched off, yesterday's times are not brought back
         Clock::freezeAt(QDateTime(solstice.addDays(2), QTime(4, 0), Qt::UTC));
         service.refreshIfDayChanged();
         QVERIFY(!service.sunrise());
     }
 };
 
-QTEST_GUILESS_MAIN(SunServiceTest)
+QTEST_MAIN(SunServiceTest)
 #include "test_sun_service.moc"
