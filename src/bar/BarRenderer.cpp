@@ -40,9 +40,9 @@ double hoverProgress(int hour, const BarVisuals &v) {
 }
 
 struct LabelInfo {
-    QString emoji; // the emoji characters of the label, joined
+    QString emoji;                          // the emoji characters of the label, joined
     QList<std::pair<int, int>> emojiRanges; // start and length of each in the label
-    int count = 0; // grapheme clusters of the whole label
+    int count = 0;                          // grapheme clusters of the whole label
     int emojiCount = 0;
 };
 
@@ -259,21 +259,35 @@ double BarRenderer::labelFontSize(double rowHeight, double width, int characterC
     return std::min(byHeight, byWidth);
 }
 
+double BarRenderer::textWidth(const QString &text, const QFont &font) {
+    const QString key = QString::number(font.pointSizeF()) + QLatin1Char('|') +
+                        QString::number(font.weight()) + QLatin1Char('|') + text;
+    auto found = m_widthCache.constFind(key);
+    if (found != m_widthCache.constEnd())
+        return *found;
+    if (m_widthCache.size() > 500)
+        m_widthCache.clear();
+    return *m_widthCache.insert(key, QFontMetricsF(font).horizontalAdvance(text));
+}
+
 const QPixmap &BarRenderer::labelPixmap(const QString &text, double pixelSize, double maxWidth,
-                                        const QColor &colour, const QPaintDevice *device) {
+                                        const QColor &colour, const QPaintDevice *device, int weight) {
     // Text is the most expensive thing on the bar (colour emoji are decoded
     // from PNG on every draw): each label is rasterised once.
     const qreal dpr = device ? device->devicePixelRatioF() : 1.0;
+    // Sizes a quarter pixel apart look the same; sharing them shares the font
+    // engines and their glyph caches (colour emoji are slow to load).
+    pixelSize = std::round(pixelSize * 4) / 4;
     const QString key = QString::number(pixelSize, 'f', 2) + QLatin1Char('|') +
                         QString::number(int(maxWidth)) + QLatin1Char('|') +
                         QString::number(colour.rgba(), 16) + QLatin1Char('|') + QString::number(dpr) +
-                        QLatin1Char('|') + text;
+                        QLatin1Char('|') + QString::number(weight) + QLatin1Char('|') + text;
     auto found = m_labelCache.constFind(key);
     if (found != m_labelCache.constEnd())
         return *found;
     if (m_labelCache.size() > 500)
         m_labelCache.clear();
-    const QFont font = barFont(pixelSize, QFont::Medium, device);
+    const QFont font = barFont(pixelSize, weight, device);
     const QFontMetricsF metrics(font);
     const QString elided = metrics.elidedText(text, Qt::ElideRight, int(maxWidth));
     const QSizeF size(std::min(std::ceil(metrics.horizontalAdvance(elided)) + 1, std::ceil(maxWidth)),
@@ -468,7 +482,11 @@ const BarRenderer::EntryLayer &BarRenderer::entryLayer(BarState &state) {
         item.fill = found->first;
         item.hoveredFill = found->second;
         item.id = entry.id();
-        item.label = displayLabel(entry.label(), key.expanded, totalRows == 1);
+        // A row thinner than this shows no legible text, only glyph crumbs:
+        // a crowded hour of hundreds of entries costs no text layout at all.
+        constexpr double minimumLabelRow = 3;
+        if (rowHeight >= minimumLabelRow)
+            item.label = displayLabel(entry.label(), key.expanded, totalRows == 1);
         if (!item.label.isEmpty()) {
             item.fontSize = labelFontSize(rowHeight, frame.width, characterCount(item.label));
             item.labelColour = BarTheme::entryLabelColor(base).toQColor();
@@ -569,7 +587,8 @@ QSizeF BarRenderer::tooltipSize(const TooltipContent &tooltip, const QPaintDevic
         double line1 = bold.horizontalAdvance(entry->timeRange);
         if (!entry->cursorTime.isEmpty())
             line1 += bold.horizontalAdvance(QStringLiteral(" (") + entry->cursorTime + QLatin1Char(')'));
-        const double line2 = std::min(regular.horizontalAdvance(entry->entry.label()), tooltipMaxLineWidth);
+        const double line2 = std::min(textWidth(entry->entry.label(), barFont(11, QFont::Normal, device)) + 1,
+                                      tooltipMaxLineWidth);
         QString origin = entry->entry.sourceName();
         if (const auto &group = entry->entry.groupName())
             origin = *group + QStringLiteral(" \u00B7 ") + origin;
@@ -644,8 +663,9 @@ void BarRenderer::paintTooltip(QPainter &p, const BarState &state, const BarVisu
         QColor labelColour = primary;
         labelColour.setAlphaF(labelColour.alphaF() * 0.9f);
         p.setPen(labelColour);
-        drawText(p, QPointF(x, y + regular.ascent()),
-                 regular.elidedText(entry->entry.label(), Qt::ElideRight, tooltipMaxLineWidth), regularFont);
+        // Laid out once per label: the tooltip is repainted as the pointer moves.
+        p.drawPixmap(QPointF(x, y), labelPixmap(entry->entry.label(), 11, tooltipMaxLineWidth, labelColour,
+                                                p.device(), QFont::Normal));
         y += regular.height() + 3;
         QString origin = entry->entry.sourceName();
         if (const auto &group = entry->entry.groupName())

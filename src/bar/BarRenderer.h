@@ -3,6 +3,7 @@
 #include "bar/BarState.h"
 #include "bar/BarTheme.h"
 
+#include <QFont>
 #include <QHash>
 #include <QPixmap>
 #include <QRegion>
@@ -164,11 +165,14 @@ private:
     void paintTooltip(QPainter &p, const BarState &state, const BarVisuals &v, const BarTheme &theme);
     QSizeF tooltipSize(const TooltipContent &tooltip, const QPaintDevice *device);
     const QPixmap &labelPixmap(const QString &text, double pixelSize, double maxWidth, const QColor &colour,
-                               const QPaintDevice *device);
+                               const QPaintDevice *device, int weight = QFont::Medium);
+    // A text's advance, remembered: shaping emoji loads their colour bitmaps.
+    double textWidth(const QString &text, const QFont &font);
 
     SkyKey m_skyKeyValue;
     QPixmap m_skyCache;
     QHash<QString, QPixmap> m_labelCache;
+    QHash<QString, double> m_widthCache;
     EntryLayer m_entries;
     int m_entryLayoutCount = 0;
 };
