@@ -198,14 +198,6 @@ private Q_SLOTS:
         QVERIFY(BarRenderer::labelFontSize(32, 2, 4) <= 0); // nothing to draw in a 2-px block
     }
 
-    void centresTooltipsOnTheirXWithoutClamping() {
-        state().setCurrentTime(at(5)); // the hand at the left edge
-        state().setClockHandHovered(true);
-        const QRectF tip = m_renderer->tooltipRect(state(), BarVisuals::settled(state()));
-        QCOMPARE(tip.center().x(), 0.0);
-        QCOMPARE(tip.top(), 25 + 3 + 2.0); // 2 px under the collapsed bar
-    }
-
     void drawsEmojiInColour() {
         // A grey entry: any coloured pixel on it comes from the emoji.
         setEntries({block(QStringLiteral("a"), 9, 0, 12, 0, "#808080", QStringLiteral("\u2615 Coffee"))});
