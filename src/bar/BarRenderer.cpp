@@ -153,9 +153,6 @@ QFont barFont(double pixelSize, int weight, const QPaintDevice *device) {
     const double dpi = device && device->logicalDpiY() > 0 ? device->logicalDpiY() : 96.0;
     font.setPointSizeF(std::max(0.5, pixelSize * 72.0 / dpi));
     font.setWeight(QFont::Weight(weight));
-    // Emoji the text font lacks come from the colour font rather than from
-    // whatever fontconfig falls back to.
-    font.setFamilies({font.family(), emojiFamily});
     return font;
 }
 
