@@ -141,3 +141,54 @@ static void BM_HandRepaint(benchmark::State &bench) {
     }
 }
 BENCHMARK(BM_HandRepaint)->Unit(benchmark::kMicrosecond);
+
+// A whole repaint with 5,000 entries today while the pointer moves over an
+// expanded bar: the tooltip follows it, the hovered entry changes now and then.
+static void BM_Repaint5000Hovering(benchmark::State &bench) {
+    BarState state;
+    state.setCurrentTime(todayAt(13));
+    state.setFrame(QRectF(0, 0, 1920, 150));
+    state.setPreviewData(day(5000, true));
+    state.setIsExpanded(true);
+    BarRenderer renderer;
+    QImage image(1920, 150, QImage::Format_ARGB32_Premultiplied);
+    const TimeEntryList &entries = state.entries();
+    {
+        // The entry layer is laid out once per change of the entries; what is
+        // measured here is every repaint after that (BM_EntryLayer5000 covers
+        // the change itself).
+        QPainter painter(&image);
+        renderer.paint(painter, state, BarVisuals::settled(state));
+    }
+    qsizetype i = 0;
+    for (auto _ : bench) {
+        const TimeEntry &hovered = entries.at(i / 8 % entries.size());
+        const EntryFrame frame = state.entryFrame(hovered);
+        state.updateHover(HoveredElement::entry(hovered.id(), frame.x + (i % 8) * frame.width / 8), true);
+        ++i;
+        const BarVisuals visuals = BarVisuals::settled(state);
+        std::memset(image.bits(), 0, size_t(image.sizeInBytes()));
+        QPainter painter(&image);
+        renderer.paint(painter, state, visuals);
+    }
+}
+BENCHMARK(BM_Repaint5000Hovering)->Unit(benchmark::kMicrosecond);
+
+// What a change of the entries (or width, theme, bar state) costs once with
+// 5,000 entries: the blocks are laid out and drawn into the cached layer.
+static void BM_EntryLayer5000(benchmark::State &bench) {
+    BarState state;
+    state.setCurrentTime(todayAt(13));
+    state.setFrame(QRectF(0, 0, 1920, 150));
+    state.setPreviewData(day(5000, true));
+    state.setIsExpanded(true);
+    BarRenderer renderer;
+    QImage image(1920, 150, QImage::Format_ARGB32_Premultiplied);
+    const BarVisuals visuals = BarVisuals::settled(state);
+    for (auto _ : bench) {
+        renderer.invalidate();
+        QPainter painter(&image);
+        renderer.paint(painter, state, visuals);
+    }
+}
+BENCHMARK(BM_EntryLayer5000)->Unit(benchmark::kMillisecond);

@@ -54,7 +54,22 @@ GeneralSettingsView::GeneralSettingsView(AppState *appState, const QList<QScreen
 
     m_preventScreenRecording = new QCheckBox(QStringLiteral("Prevent Screen Recording"));
     m_preventScreenRecording->setObjectName(QStringLiteral("preventScreenRecording"));
-    general->addRow(m_preventScreenRecording);
+    // X11 and today's Wayland compositors offer no way to keep one window out
+    // of screenshots: the choice is kept (and applied where that becomes
+    // possible), and the user is told honestly that it does nothing yet.
+    auto *recordingRow = new QWidget;
+    auto *recordingLayout = new QVBoxLayout(recordingRow);
+    recordingLayout->setContentsMargins(0, 0, 0, 0);
+    recordingLayout->setSpacing(2);
+    recordingLayout->addWidget(m_preventScreenRecording);
+    auto *recordingHint =
+        new ToneLabel(QStringLiteral("Has no effect on Linux yet: X11 and Wayland give apps no way "
+                                     "to keep a window out of screenshots and recordings."),
+                      Tone::Secondary);
+    recordingHint->setObjectName(QStringLiteral("preventScreenRecordingHint"));
+    recordingHint->setWordWrap(true);
+    recordingLayout->addWidget(recordingHint);
+    general->addRow(recordingRow);
     connect(m_preventScreenRecording, &QCheckBox::clicked, this, [this](bool checked) {
         if (m_appState)
             m_appState->setPreventScreenRecording(checked);

@@ -27,6 +27,16 @@ StatusMenu::~StatusMenu() {
         m_tray->setContextMenu(nullptr);
 }
 
+QString StatusMenu::screenTitle(const QString &model, const QString &manufacturer, const QString &connector) {
+    // Connector names alone ("DP-1", "HDMI-1") do not tell two monitors apart
+    // for most people; the monitor's own name does, and the connector keeps
+    // two of the same model apart.
+    const QString product = (model.isEmpty() ? manufacturer : model).trimmed();
+    if (product.isEmpty() || product == connector)
+        return connector;
+    return QStringLiteral("%1 (%2)").arg(product, connector);
+}
+
 QString StatusMenu::noTrayMessage() {
     return QStringLiteral("Daybrook: no system tray found; run `daybrook` again to open Settings.");
 }
@@ -78,7 +88,9 @@ void StatusMenu::populate(QMenu *menu) {
     display->setObjectName(QStringLiteral("displayMenu"));
     const QList<QScreen *> screens = QGuiApplication::screens();
     for (int index = 0; index < screens.size(); ++index) {
-        QAction *item = display->addAction(screens.at(index)->name());
+        QScreen *screen = screens.at(index);
+        QAction *item =
+            display->addAction(screenTitle(screen->model(), screen->manufacturer(), screen->name()));
         item->setData(index);
         item->setCheckable(true);
         item->setChecked(panel && panel->currentScreen() == screens.at(index));

@@ -28,6 +28,9 @@ public:
     void populate(QMenu *menu);
 
     static QString noTrayMessage();
+    // A screen's item in the Display submenu: the monitor's name with its
+    // connector ("DELL U2720Q (DP-1)"), or the connector alone.
+    static QString screenTitle(const QString &model, const QString &manufacturer, const QString &connector);
 
 private:
     AppDelegate *m_delegate;

@@ -26,7 +26,11 @@ int main(int argc, char *argv[]) {
         return 0;
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("daybrook"));
+    // The tray item's title and id are the application name. Every path (the
+    // settings folder, the single-instance socket, the autostart entry) is
+    // spelled out in lower case where it is made, so this name is free to read
+    // as the product's.
+    QApplication::setApplicationName(QStringLiteral("Daybrook"));
     QApplication::setApplicationDisplayName(QStringLiteral("Daybrook"));
     QApplication::setDesktopFileName(QStringLiteral("daybrook"));
     QApplication::setQuitOnLastWindowClosed(false);

@@ -7,8 +7,10 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QTextLayout>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <unicode/ubrk.h>
 #include <unicode/uchar.h>
 #include <unicode/utf16.h>
@@ -37,17 +39,10 @@ double hoverProgress(int hour, const BarVisuals &v) {
     return 0;
 }
 
-double entryHoverProgress(const QString &id, const BarVisuals &v) {
-    if (!v.hoveredEntryId.isNull() && id == v.hoveredEntryId)
-        return v.entryHover;
-    if (!v.fadingEntryId.isNull() && id == v.fadingEntryId)
-        return v.fadingEntryHover;
-    return 0;
-}
-
 struct LabelInfo {
-    QString emoji; // the emoji characters of the label, joined
-    int count = 0; // grapheme clusters of the whole label
+    QString emoji;                          // the emoji characters of the label, joined
+    QList<std::pair<int, int>> emojiRanges; // start and length of each in the label
+    int count = 0;                          // grapheme clusters of the whole label
     int emojiCount = 0;
 };
 
@@ -82,6 +77,7 @@ LabelInfo analyseLabel(const QString &text) {
         }
         if (presentation || (scalars > 1 && emoji)) {
             info.emoji += QStringView(text).mid(start, end - start);
+            info.emojiRanges.append({int(start), int(end - start)});
             ++info.emojiCount;
         }
     }
@@ -99,10 +95,53 @@ const LabelInfo &labelInfo(const QString &text) {
     return *cache.insert(text, analyseLabel(text));
 }
 
+const QString emojiFamily = QStringLiteral("Noto Color Emoji");
+
+// One line of text whose emoji are set in the colour emoji font. Font
+// fallback alone is not enough: the text font may have its own monochrome
+// glyph (DejaVu Sans has one for U+2615), which then wins.
+void drawText(QPainter &p, const QPointF &baseline, const QString &text, const QFont &font) {
+    const LabelInfo &info = labelInfo(text);
+    if (info.emojiRanges.isEmpty()) {
+        p.setFont(font);
+        p.drawText(baseline, text);
+        return;
+    }
+    QTextLayout layout(text, font, p.device());
+    QList<QTextLayout::FormatRange> formats;
+    for (const auto &[start, length] : info.emojiRanges) {
+        QTextLayout::FormatRange range;
+        range.start = start;
+        range.length = length;
+        range.format.setFontFamilies({emojiFamily, font.family()});
+        formats.append(range);
+    }
+    layout.setFormats(formats);
+    QTextOption option;
+    option.setWrapMode(QTextOption::NoWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLineWidth(1e5);
+    layout.endLayout();
+    layout.draw(&p, QPointF(baseline.x(), baseline.y() - line.ascent()));
+}
+
 QPainterPath roundedRect(const QRectF &rect, double radius) {
     QPainterPath path;
     path.addRoundedRect(rect, radius, radius);
     return path;
+}
+
+struct ColourKey {
+    Color colour;
+    EntryTimeStatus status;
+    bool operator==(const ColourKey &) const = default;
+};
+
+size_t qHash(const ColourKey &key, size_t seed = 0) {
+    const Color &c = key.colour;
+    return qHashMulti(seed, c.red, c.green, c.blue, c.alpha, c.valid, int(key.status));
 }
 
 constexpr double tooltipRadius = 6;
@@ -217,21 +256,35 @@ double BarRenderer::labelFontSize(double rowHeight, double width, int characterC
     return std::min(byHeight, byWidth);
 }
 
+double BarRenderer::textWidth(const QString &text, const QFont &font) {
+    const QString key = QString::number(font.pointSizeF()) + QLatin1Char('|') +
+                        QString::number(font.weight()) + QLatin1Char('|') + text;
+    auto found = m_widthCache.constFind(key);
+    if (found != m_widthCache.constEnd())
+        return *found;
+    if (m_widthCache.size() > 500)
+        m_widthCache.clear();
+    return *m_widthCache.insert(key, QFontMetricsF(font).horizontalAdvance(text));
+}
+
 const QPixmap &BarRenderer::labelPixmap(const QString &text, double pixelSize, double maxWidth,
-                                        const QColor &colour, const QPaintDevice *device) {
+                                        const QColor &colour, const QPaintDevice *device, int weight) {
     // Text is the most expensive thing on the bar (colour emoji are decoded
     // from PNG on every draw): each label is rasterised once.
     const qreal dpr = device ? device->devicePixelRatioF() : 1.0;
+    // Sizes a quarter pixel apart look the same; sharing them shares the font
+    // engines and their glyph caches (colour emoji are slow to load).
+    pixelSize = std::round(pixelSize * 4) / 4;
     const QString key = QString::number(pixelSize, 'f', 2) + QLatin1Char('|') +
                         QString::number(int(maxWidth)) + QLatin1Char('|') +
                         QString::number(colour.rgba(), 16) + QLatin1Char('|') + QString::number(dpr) +
-                        QLatin1Char('|') + text;
+                        QLatin1Char('|') + QString::number(weight) + QLatin1Char('|') + text;
     auto found = m_labelCache.constFind(key);
     if (found != m_labelCache.constEnd())
         return *found;
     if (m_labelCache.size() > 500)
         m_labelCache.clear();
-    const QFont font = barFont(pixelSize, QFont::Medium, device);
+    const QFont font = barFont(pixelSize, weight, device);
     const QFontMetricsF metrics(font);
     const QString elided = metrics.elidedText(text, Qt::ElideRight, int(maxWidth));
     const QSizeF size(std::min(std::ceil(metrics.horizontalAdvance(elided)) + 1, std::ceil(maxWidth)),
@@ -242,9 +295,8 @@ const QPixmap &BarRenderer::labelPixmap(const QString &text, double pixelSize, d
         pixmap.setDevicePixelRatio(dpr);
         pixmap.fill(Qt::transparent);
         QPainter p(&pixmap);
-        p.setFont(font);
         p.setPen(colour);
-        p.drawText(QPointF(0, metrics.ascent()), elided);
+        drawText(p, QPointF(0, metrics.ascent()), elided, font);
     }
     return *m_labelCache.insert(key, pixmap);
 }
@@ -264,7 +316,7 @@ BarRenderer::SkyKey BarRenderer::skyKey(const BarState &state, const BarVisuals 
         key.sunrise = state.sunriseX();
         key.sunset = state.sunsetX();
     }
-    key.hourWidth = state.frame().width() / (state.rangeEndHours() - state.rangeStartHours());
+    key.hourWidth = state.hourWidth();
     return key;
 }
 
@@ -351,9 +403,9 @@ void BarRenderer::paintTicks(QPainter &p, const BarState &state, const BarVisual
                              const QRectF &bar, const QRectF &dirty) {
     const double baseWidth = theme.isDarkMode() ? 1.5 : 1.0;
     const Color plain = theme.tickColor(false), hovered = theme.tickColor(true);
-    for (int hour = state.dayStartHour(); hour <= state.dayEndHour(); ++hour) {
-        const double x = state.hourX(hour);
-        const double t = hoverProgress(hour, v);
+    for (const HourTick &tick : state.hourTicks()) {
+        const double x = state.xPositionMSecs(tick.msecs);
+        const double t = hoverProgress(tick.hour, v);
         const double w = lerp(baseWidth, 2.0, t);
         const QRectF line(x - w / 2, bar.top(), w, bar.height());
         if (!line.intersects(dirty))
@@ -362,51 +414,148 @@ void BarRenderer::paintTicks(QPainter &p, const BarState &state, const BarVisual
     }
 }
 
-void BarRenderer::paintEntries(QPainter &p, BarState &state, const BarVisuals &v, const BarTheme &theme,
-                               const QRectF &bar, const QRectF &dirty) {
-    const TimeEntryList &entries = state.entries();
-    if (entries.isEmpty())
-        return;
+BarRenderer::EntryKey BarRenderer::entryKey(BarState &state) const {
     state.ensureLayout();
+    EntryKey key;
+    key.content = state.contentRevision();
+    key.layout = state.layoutComputationCount();
+    key.width = state.frame().width();
+    key.height = targetBarHeight(state);
+    key.expanded = state.isExpanded();
+    key.dark = isDarkMode(state);
+    key.rangeStart = state.rangeStartMSecs();
+    key.rangeEnd = state.rangeEndMSecs();
+    // Only a layer that holds an open entry follows the clock pixel by pixel.
+    if (m_entries.valid && m_entries.key.openEnd >= 0)
+        key.openEnd = int(std::floor(handX(state)));
+    else
+        key.openEnd = m_entries.valid ? -1 : 0;
+    return key;
+}
+
+const BarRenderer::EntryLayer &BarRenderer::entryLayer(BarState &state) {
+    const EntryKey key = entryKey(state);
+    const qint64 now = state.currentTime().toMSecsSinceEpoch();
+    if (m_entries.valid && key == m_entries.key && now < m_entries.validUntil)
+        return m_entries;
+
+    ++m_entryLayoutCount;
+    EntryLayer layer;
+    layer.key = key;
+    layer.key.openEnd = -1;
+    layer.validUntil = std::numeric_limits<qint64>::max();
+    const BarTheme theme(key.dark);
+    const TimeEntryList &entries = state.entries();
     const QHash<QString, int> &rows = state.cachedEntryLayouts();
     const QHash<QString, int> &groupRows = state.cachedGroupTotalRows();
-    const double available = bar.height() <= 1 ? 1 : bar.height();
-    const bool expanded = state.isExpanded();
-    p.setPen(Qt::NoPen);
+    const double available = key.height <= 1 ? 1 : key.height;
+    // Entries share a handful of colours: adjust each colour once per status.
+    QHash<ColourKey, std::pair<Color, Color>> fills;
+    layer.items.reserve(size_t(entries.size()));
     for (const TimeEntry &entry : entries) {
+        const qint64 start = entry.startTime().toMSecsSinceEpoch();
+        const auto &end = entry.endTime();
+        if (start > now)
+            layer.validUntil = std::min(layer.validUntil, start);
+        if (end && end->toMSecsSinceEpoch() >= now)
+            layer.validUntil = std::min(layer.validUntil, end->toMSecsSinceEpoch() + 1);
+        if (!end)
+            layer.key.openEnd = int(std::floor(handX(state)));
+
         const EntryFrame frame = state.entryFrame(entry);
         const int row = rows.value(entry.id(), 0);
         const int totalRows = std::max(1, groupRows.value(entry.id(), 1));
         const double rowHeight = available / totalRows;
-        const QRectF block(frame.x, bar.top() + rowHeight * row, frame.width, rowHeight);
-        if (!block.intersects(dirty))
-            continue;
-        const double radius = std::clamp(std::min(frame.width, rowHeight) * 0.15, 2.0, 8.0);
+        EntryItem item;
+        item.block = QRectF(frame.x, rowHeight * row, frame.width, rowHeight);
+        item.radius = std::clamp(std::min(frame.width, rowHeight) * 0.15, 2.0, 8.0);
         const EntryTimeStatus status = state.status(entry);
-        const double t = entryHoverProgress(entry.id(), v);
-        const Color fill = t > 0 ? mix(theme.entryColor(entry.color(), status, false),
-                                       theme.entryColor(entry.color(), status, true), t)
-                                 : theme.entryColor(entry.color(), status, false);
-        p.setBrush(fill.toQColor());
-        p.drawRoundedRect(block, radius, radius);
-
-        const QString text = displayLabel(entry.label(), expanded, totalRows == 1);
-        if (text.isEmpty())
-            continue;
-        const double size = labelFontSize(rowHeight, frame.width, characterCount(text));
-        const double textWidth = frame.width - 8;
-        if (size <= 0 || textWidth < 1)
-            continue;
-        const QPixmap &label = labelPixmap(text, size, textWidth,
-                                           BarTheme::entryLabelColor(entry.color()).toQColor(), p.device());
-        if (label.isNull())
-            continue;
-        const QSizeF s = label.deviceIndependentSize();
-        p.save();
-        p.setClipRect(block, Qt::IntersectClip);
-        p.drawPixmap(QPointF(block.left() + 4, std::round(block.center().y() - s.height() / 2)), label);
-        p.restore();
+        const Color &base = entry.color();
+        const ColourKey colourKey{base, status};
+        auto found = fills.constFind(colourKey);
+        if (found == fills.constEnd())
+            found = fills.insert(
+                colourKey, {theme.entryColor(base, status, false), theme.entryColor(base, status, true)});
+        item.fill = found->first;
+        item.hoveredFill = found->second;
+        item.id = entry.id();
+        // A row thinner than this shows no legible text, only glyph crumbs:
+        // a crowded hour of hundreds of entries costs no text layout at all.
+        constexpr double minimumLabelRow = 3;
+        if (rowHeight >= minimumLabelRow)
+            item.label = displayLabel(entry.label(), key.expanded, totalRows == 1);
+        if (!item.label.isEmpty()) {
+            item.fontSize = labelFontSize(rowHeight, frame.width, characterCount(item.label));
+            item.labelColour = BarTheme::entryLabelColor(base).toQColor();
+        }
+        layer.byId.insert(item.id, int(layer.items.size()));
+        layer.items.push_back(std::move(item));
     }
+    layer.valid = true;
+    m_entries = std::move(layer);
+    return m_entries;
+}
+
+void BarRenderer::drawEntryItem(QPainter &p, const EntryItem &item, const QColor &fill, const QRectF &block) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(fill);
+    p.drawRoundedRect(block, item.radius, item.radius);
+    const double textWidth = block.width() - 8;
+    if (item.label.isEmpty() || item.fontSize <= 0 || textWidth < 1)
+        return;
+    const QPixmap &label = labelPixmap(item.label, item.fontSize, textWidth, item.labelColour, p.device());
+    if (label.isNull())
+        return;
+    const QSizeF s = label.deviceIndependentSize();
+    p.save();
+    p.setClipRect(block, Qt::IntersectClip);
+    p.drawPixmap(QPointF(block.left() + 4, std::round(block.center().y() - s.height() / 2)), label);
+    p.restore();
+}
+
+void BarRenderer::paintEntries(QPainter &p, BarState &state, const BarVisuals &v, const QRectF &bar,
+                               const QRectF &dirty) {
+    if (state.entries().isEmpty() || bar.width() <= 0)
+        return;
+    EntryLayer &layer = const_cast<EntryLayer &>(entryLayer(state));
+    const qreal dpr = p.device()->devicePixelRatioF();
+    const QSize pixels(int(std::ceil(layer.key.width * dpr)),
+                       int(std::ceil(std::max(1.0, layer.key.height) * dpr)));
+    if (layer.pixmap.isNull() || layer.pixmap.size() != pixels || layer.pixmap.devicePixelRatio() != dpr) {
+        QPixmap pixmap(pixels);
+        pixmap.setDevicePixelRatio(dpr);
+        pixmap.fill(Qt::transparent);
+        QPainter lp(&pixmap);
+        lp.setRenderHint(QPainter::Antialiasing);
+        const QRectF area(0, 0, layer.key.width, std::max(1.0, layer.key.height));
+        for (const EntryItem &item : layer.items) {
+            // Blocks outside the bar (or too thin to reach a pixel row) cost nothing.
+            if (item.block.intersects(area))
+                drawEntryItem(lp, item, item.fill.toQColor(), item.block);
+        }
+        lp.end();
+        layer.pixmap = pixmap;
+    }
+    // While the bar changes height the layer laid out for the height it is
+    // heading to is stretched over it.
+    const double scaleY = bar.height() / std::max(1.0, layer.key.height);
+    p.drawPixmap(QRectF(bar.left(), bar.top(), layer.key.width, bar.height()), layer.pixmap,
+                 QRectF(QPointF(0, 0), QSizeF(pixels)));
+
+    const auto overlay = [&](const QString &id, double t) {
+        if (id.isNull() || t <= 0)
+            return;
+        for (auto it = layer.byId.constFind(id); it != layer.byId.constEnd() && it.key() == id; ++it) {
+            const EntryItem &item = layer.items[size_t(it.value())];
+            const QRectF block(item.block.left(), bar.top() + item.block.top() * scaleY, item.block.width(),
+                               item.block.height() * scaleY);
+            if (!block.intersects(dirty))
+                continue;
+            drawEntryItem(p, item, mix(item.fill, item.hoveredFill, t).toQColor(), block);
+        }
+    };
+    overlay(v.fadingEntryId, v.fadingEntryHover);
+    overlay(v.hoveredEntryId, v.entryHover);
 }
 
 void BarRenderer::paintHand(QPainter &p, const BarState &state, const BarVisuals &v, const BarTheme &theme) {
@@ -435,7 +584,8 @@ QSizeF BarRenderer::tooltipSize(const TooltipContent &tooltip, const QPaintDevic
         double line1 = bold.horizontalAdvance(entry->timeRange);
         if (!entry->cursorTime.isEmpty())
             line1 += bold.horizontalAdvance(QStringLiteral(" (") + entry->cursorTime + QLatin1Char(')'));
-        const double line2 = std::min(regular.horizontalAdvance(entry->entry.label()), tooltipMaxLineWidth);
+        const double line2 = std::min(textWidth(entry->entry.label(), barFont(11, QFont::Normal, device)) + 1,
+                                      tooltipMaxLineWidth);
         QString origin = entry->entry.sourceName();
         if (const auto &group = entry->entry.groupName())
             origin = *group + QStringLiteral(" \u00B7 ") + origin;
@@ -515,8 +665,9 @@ void BarRenderer::paintTooltip(QPainter &p, const BarState &state, const BarVisu
         QColor labelColour = primary;
         labelColour.setAlphaF(labelColour.alphaF() * 0.9f);
         p.setPen(labelColour);
-        p.drawText(QPointF(x, y + regular.ascent()),
-                   regular.elidedText(entry->entry.label(), Qt::ElideRight, tooltipMaxLineWidth));
+        // Laid out once per label: the tooltip is repainted as the pointer moves.
+        p.drawPixmap(QPointF(x, y), labelPixmap(entry->entry.label(), 11, tooltipMaxLineWidth, labelColour,
+                                                p.device(), QFont::Normal));
         y += regular.height() + 3;
         QString origin = entry->entry.sourceName();
         if (const auto &group = entry->entry.groupName())
@@ -556,7 +707,7 @@ void BarRenderer::paint(QPainter &p, BarState &state, const BarVisuals &v, const
             p.drawPixmap(QPointF(0, bar.top()), m_skyCache);
         paintProgress(p, state, theme, bar);
         paintTicks(p, state, v, theme, bar, dirty);
-        paintEntries(p, state, v, theme, bar, dirty);
+        paintEntries(p, state, v, bar, dirty);
         p.restore();
     }
     if (handRect(state, v).intersects(dirty))
@@ -579,28 +730,25 @@ BarHit BarRenderer::hitTest(BarState &state, const BarVisuals &v, const QPointF 
         return hit;
     hit.onBar = true;
 
-    const TimeEntryList &entries = state.entries();
-    if (!entries.isEmpty()) {
-        state.ensureLayout();
-        const double available = bar.height() <= 1 ? 1 : bar.height();
-        for (qsizetype i = entries.size() - 1; i >= 0; --i) {
-            const TimeEntry &entry = entries[i];
-            const EntryFrame frame = state.entryFrame(entry);
-            const int row = state.cachedEntryLayouts().value(entry.id(), 0);
-            const int rows = std::max(1, state.cachedGroupTotalRows().value(entry.id(), 1));
-            const double rowHeight = available / rows;
-            if (QRectF(frame.x, bar.top() + rowHeight * row, frame.width, rowHeight).contains(point)) {
-                hit.entryId = entry.id();
+    if (!state.entries().isEmpty()) {
+        const EntryLayer &layer = entryLayer(state);
+        const double scaleY = bar.height() / std::max(1.0, layer.key.height);
+        for (auto item = layer.items.crbegin(); item != layer.items.crend(); ++item) {
+            const QRectF block(item->block.left(), bar.top() + item->block.top() * scaleY,
+                               item->block.width(), item->block.height() * scaleY);
+            if (block.contains(point)) {
+                hit.entryId = item->id;
                 return hit;
             }
         }
     }
     const double tickHeight = state.isExpanded() ? bar.height() - bar.height() / 4 : bar.height();
-    for (int hour = state.dayEndHour(); hour >= state.dayStartHour(); --hour) {
-        const double tx = state.hourX(hour);
+    const QList<HourTick> &ticks = state.hourTicks();
+    for (auto tick = ticks.crbegin(); tick != ticks.crend(); ++tick) {
+        const double tx = state.xPositionMSecs(tick->msecs);
         if (QRectF(tx - barLayout::tickHoverWidth / 2, bar.top(), barLayout::tickHoverWidth, tickHeight)
                 .contains(point)) {
-            hit.tickHour = hour;
+            hit.tickHour = tick->hour;
             break;
         }
     }

@@ -3,6 +3,7 @@
 #include "bar/BarState.h"
 #include "bar/BarTheme.h"
 
+#include <QFont>
 #include <QHash>
 #include <QPixmap>
 #include <QRegion>
@@ -94,7 +95,12 @@ public:
     QRegion visibleRegion(const BarState &state, const BarVisuals &visuals);
 
     // Drops the cached layers (theme, size or sky changed).
-    void invalidate() { m_skyCache = QPixmap(); }
+    void invalidate() {
+        m_skyCache = QPixmap();
+        m_entries = EntryLayer();
+    }
+    // How many times the entry blocks have been laid out (the cache is observable).
+    int entryLayoutCount() const { return m_entryLayoutCount; }
 
     // Entry labels.
     static QString displayLabel(const QString &label, bool isExpanded, bool isSingleRow);
@@ -115,22 +121,63 @@ private:
         double hourWidth = 0;
         bool operator==(const SkyKey &) const = default;
     };
+    // The entry blocks as laid out for one state of the bar, drawn once into a
+    // pixmap: a repaint then costs the same with 5 or 5,000 entries. Hover
+    // colours are drawn over it for the (at most two) entries that need them.
+    struct EntryKey {
+        quint64 content = 0;
+        int layout = 0;
+        double width = 0;
+        double height = 0; // the settled bar height it is laid out for
+        bool expanded = false;
+        bool dark = false;
+        qint64 rangeStart = 0;
+        qint64 rangeEnd = 0;
+        int openEnd = 0; // pixel where open entries end (they grow with time)
+        bool operator==(const EntryKey &) const = default;
+    };
+    struct EntryItem {
+        QRectF block; // from the bar's top, at the key's height
+        double radius = 0;
+        Color fill;
+        Color hoveredFill;
+        QColor labelColour;
+        QString label;
+        double fontSize = 0;
+        QString id;
+    };
+    struct EntryLayer {
+        EntryKey key;
+        bool valid = false;
+        qint64 validUntil = 0; // the next instant at which a status changes
+        std::vector<EntryItem> items;
+        QMultiHash<QString, int> byId;
+        QPixmap pixmap;
+    };
+    EntryKey entryKey(BarState &state) const;
+    const EntryLayer &entryLayer(BarState &state);
+    void drawEntryItem(QPainter &p, const EntryItem &item, const QColor &fill, const QRectF &block);
     SkyKey skyKey(const BarState &state, const BarVisuals &visuals, qreal dpr) const;
     void renderSky(const SkyKey &key);
     void paintProgress(QPainter &p, const BarState &state, const BarTheme &theme, const QRectF &bar);
     void paintTicks(QPainter &p, const BarState &state, const BarVisuals &v, const BarTheme &theme,
                     const QRectF &bar, const QRectF &dirty);
-    void paintEntries(QPainter &p, BarState &state, const BarVisuals &v, const BarTheme &theme,
-                      const QRectF &bar, const QRectF &dirty);
+    void paintEntries(QPainter &p, BarState &state, const BarVisuals &v, const QRectF &bar,
+                      const QRectF &dirty);
     void paintHand(QPainter &p, const BarState &state, const BarVisuals &v, const BarTheme &theme);
     void paintTooltip(QPainter &p, const BarState &state, const BarVisuals &v, const BarTheme &theme);
     QSizeF tooltipSize(const TooltipContent &tooltip, const QPaintDevice *device);
     const QPixmap &labelPixmap(const QString &text, double pixelSize, double maxWidth, const QColor &colour,
-                               const QPaintDevice *device);
+                               const QPaintDevice *device, int weight = QFont::Medium);
+    // A text's advance, remembered: shaping emoji loads their colour bitmaps.
+    double textWidth(const QString &text, const QFont &font);
 
     SkyKey m_skyKeyValue;
     QPixmap m_skyCache;
     QHash<QString, QPixmap> m_labelCache;
+    QHash<QString, double> m_widthCache;
+    EntryLayer m_entries;
+    int m_entryLayoutCount = 0;
 };
 
 // A font of the desktop's family at a size in logical pixels.

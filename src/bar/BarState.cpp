@@ -25,7 +25,10 @@ QString hoveredText(const std::optional<HoveredElement> &element) {
 }
 } // namespace
 
-BarState::BarState(QObject *parent) : QObject(parent), m_currentTime(Clock::now()) {}
+BarState::BarState(QObject *parent) : QObject(parent), m_currentTime(Clock::now()) {
+    // Connected first, so every other receiver already sees the new revision.
+    connect(this, &BarState::contentChanged, this, [this] { ++m_contentRevision; });
+}
 
 BarState::~BarState() = default;
 
@@ -119,36 +122,80 @@ const TimeEntryList &BarState::entries() const {
 
 // ---- day range and geometry -------------------------------------------------
 
+namespace {
+constexpr qint64 msPerDay = 24 * msPerHour;
+constexpr qint64 bufferMSecs = qint64(BarState::bufferHours * msPerHour);
+
+// The local clock's offset from UTC at an instant, in ms.
+qint64 localOffsetMSecs(qint64 msecs) {
+    return qint64(QDateTime::fromMSecsSinceEpoch(msecs, Qt::LocalTime).offsetFromUtc()) * 1000;
+}
+
+struct WallInstant {
+    qint64 msecs = 0;
+    bool exists = true; // false: the clocks skip this reading
+};
+
+// The first instant at which the local clock reads `wall` (a reading in ms, as
+// if it were UTC). A reading the clocks skip gets the instant they jump past
+// it. Only the offsets a day either side are tried: zones change offset at most
+// once in such a span.
+WallInstant wallInstant(qint64 wall) {
+    const qint64 before = localOffsetMSecs(wall - msPerDay);
+    const qint64 after = localOffsetMSecs(wall + msPerDay);
+    std::optional<qint64> first;
+    for (const qint64 offset : {before, after}) {
+        const qint64 candidate = wall - offset;
+        if (localOffsetMSecs(candidate) == offset && (!first || candidate < *first))
+            first = candidate;
+    }
+    if (first)
+        return {*first, true};
+    return {wall - before, false};
+}
+
+// The local clock's reading h:00 of a day, in ms as if it were UTC.
+qint64 wallReading(const QDate &day, int hour) {
+    return QDateTime(day, QTime(0, 0), Qt::UTC).toMSecsSinceEpoch() + qint64(hour) * msPerHour;
+}
+} // namespace
+
 int BarState::dayStartHour() const {
     if (!m_appState)
         return 7;
     // A start after the end (the settings allow it) is read as the range
     // between the two hours, so the bar keeps a positive length.
-    return std::min(m_appState->dayStartHour(), m_appState->dayEndHour());
+    return std::clamp(std::min(m_appState->dayStartHour(), m_appState->dayEndHour()), 0, 24);
 }
 
 int BarState::dayEndHour() const {
     if (!m_appState)
         return 21;
-    return std::max(m_appState->dayStartHour(), m_appState->dayEndHour());
-}
-
-double BarState::rangeStartHours() const {
-    return dayStartHour() - bufferHours;
-}
-
-double BarState::rangeEndHours() const {
-    return dayEndHour() + bufferHours;
+    return std::clamp(std::max(m_appState->dayStartHour(), m_appState->dayEndHour()), 0, 24);
 }
 
 void BarState::updateGeometryCache() const {
+    // Every position comes from the real instants of the local clock's hours,
+    // so that on a day of 23 or 25 hours the hand at 12:00 sits on the 12:00
+    // tick, a skipped hour has no tick and a repeated one is ticked once.
     m_currentMSecs = m_currentTime.toMSecsSinceEpoch();
     const QDate day = m_currentTime.toLocalTime().date();
-    m_geoDayStart = day.startOfDay(Qt::LocalTime).toMSecsSinceEpoch();
-    m_geoS = rangeStartHours();
-    m_geoE = rangeEndHours();
-    m_geoRangeStart = m_geoDayStart + qint64(std::llround(m_geoS * double(msPerHour)));
-    m_geoRangeMSecs = (m_geoE - m_geoS) * double(msPerHour);
+    m_geoDayStart = wallInstant(wallReading(day, 0)).msecs;
+    const int first = dayStartHour(), last = dayEndHour();
+    m_geoTicks.clear();
+    qint64 rangeStart = 0, rangeEnd = 0;
+    for (int hour = first; hour <= last; ++hour) {
+        const WallInstant instant = wallInstant(wallReading(day, hour));
+        if (hour == first)
+            rangeStart = instant.msecs;
+        if (hour == last)
+            rangeEnd = instant.msecs;
+        if (instant.exists && (m_geoTicks.isEmpty() || instant.msecs > m_geoTicks.constLast().msecs))
+            m_geoTicks.append({hour, instant.msecs});
+    }
+    m_geoRangeStart = rangeStart - bufferMSecs;
+    m_geoRangeEnd = std::max(rangeEnd, rangeStart) + bufferMSecs;
+    m_geoRangeMSecs = double(m_geoRangeEnd - m_geoRangeStart);
     m_geoValid = true;
 }
 
@@ -156,6 +203,30 @@ qint64 BarState::dayStartMSecs() const {
     if (!m_geoValid)
         updateGeometryCache();
     return m_geoDayStart;
+}
+
+qint64 BarState::rangeStartMSecs() const {
+    if (!m_geoValid)
+        updateGeometryCache();
+    return m_geoRangeStart;
+}
+
+qint64 BarState::rangeEndMSecs() const {
+    if (!m_geoValid)
+        updateGeometryCache();
+    return m_geoRangeEnd;
+}
+
+const QList<HourTick> &BarState::hourTicks() const {
+    if (!m_geoValid)
+        updateGeometryCache();
+    return m_geoTicks;
+}
+
+double BarState::hourWidth() const {
+    if (!m_geoValid)
+        updateGeometryCache();
+    return m_frame.width() * double(msPerHour) / m_geoRangeMSecs;
 }
 
 double BarState::xPositionMSecs(qint64 msecs) const {
@@ -169,10 +240,17 @@ double BarState::xPositionMSecs(qint64 msecs) const {
     return fraction * m_frame.width();
 }
 
-double BarState::hourX(double hour) const {
+double BarState::hourX(int hour) const {
     if (!m_geoValid)
         updateGeometryCache();
-    return std::clamp((hour - m_geoS) / (m_geoE - m_geoS), 0.0, 1.0) * m_frame.width();
+    for (const HourTick &tick : std::as_const(m_geoTicks)) {
+        if (tick.hour == hour)
+            return xPositionMSecs(tick.msecs);
+    }
+    // Outside the range (or skipped): the clamp puts any hour of another day
+    // at an edge, so two days either side are enough.
+    const QDate day = QDateTime::fromMSecsSinceEpoch(m_geoDayStart, Qt::LocalTime).date();
+    return xPositionMSecs(wallInstant(wallReading(day, std::clamp(hour, -48, 72))).msecs);
 }
 
 QDateTime BarState::date(double x) const {
@@ -180,8 +258,7 @@ QDateTime BarState::date(double x) const {
         updateGeometryCache();
     const double width = m_frame.width();
     const double f = width > 0 ? x / width : 0;
-    const double hours = m_geoS + f * (m_geoE - m_geoS);
-    return QDateTime::fromMSecsSinceEpoch(m_geoDayStart + qint64(std::llround(hours * double(msPerHour))),
+    return QDateTime::fromMSecsSinceEpoch(m_geoRangeStart + qint64(std::llround(f * m_geoRangeMSecs)),
                                           Qt::UTC);
 }
 

@@ -78,6 +78,12 @@ struct EntryLayout {
     int totalRows = 1;
 };
 
+// A whole hour of the day range as the local clock shows it.
+struct HourTick {
+    int hour = 0;
+    qint64 msecs = 0; // its first instant, ms since the epoch
+};
+
 // A fixed day shown instead of the live services' data: the image export tool
 // draws its sample day with it, and tests use it to set up days precisely.
 struct BarPreviewData {
@@ -129,21 +135,33 @@ public:
     size_t lastLayoutEntriesHash() const { return m_lastLayoutEntriesHash; }
     // How many times the layout has been computed (the cache's behaviour is observable).
     int layoutComputationCount() const { return m_layoutComputations; }
+    // Counts contentChanged: views that cache what they draw compare it.
+    quint64 contentRevision() const { return m_contentRevision; }
 
     const TimeEntryList &entries() const;
 
-    // Day range in hours: S = start hour - 0.25, E = end hour + 0.25.
-    double rangeStartHours() const;
-    double rangeEndHours() const;
+    // The configured hours, clamped to the day (0 to 24) and put in order, so
+    // that the bar keeps a positive length whatever the settings hold.
     int dayStartHour() const;
     int dayEndHour() const;
-    // The start of the local day that holds currentTime, in ms since the epoch.
+    // The first instant of the local day that holds currentTime (on a day whose
+    // midnight repeats, the earlier one), in ms since the epoch.
     qint64 dayStartMSecs() const;
+    // The bar's span: a quarter of an hour before the first instant of the start
+    // hour to a quarter of an hour after the end hour.
+    qint64 rangeStartMSecs() const;
+    qint64 rangeEndMSecs() const;
+    // The ticks: every hour of the range that the local clock shows today, in
+    // order. At most 25, whatever the settings hold.
+    const QList<HourTick> &hourTicks() const;
+    // Width of one real hour on the bar.
+    double hourWidth() const;
 
     double xPosition(const QDateTime &time) const { return xPositionMSecs(time.toMSecsSinceEpoch()); }
     double xPositionMSecs(qint64 msecs) const;
-    // x of a whole hour of today's day range, clamped to the bar.
-    double hourX(double hour) const;
+    // x of the first instant of a wall-clock hour of today (of the instant the
+    // clocks jump to when they skip it), clamped to the bar.
+    double hourX(int hour) const;
     QDateTime date(double x) const;
     std::optional<double> sunriseX() const;
     std::optional<double> sunsetX() const;
@@ -214,6 +232,7 @@ private:
     size_t m_lastLayoutEntriesHash = 0;
     bool m_layoutValid = false;
     int m_layoutComputations = 0;
+    quint64 m_contentRevision = 0;
 
     std::optional<BarPreviewData> m_preview;
     QList<QMetaObject::Connection> m_appConnections;
@@ -221,11 +240,11 @@ private:
     // Geometry hot path: cached so that xPosition is plain arithmetic. Refreshed
     // when currentTime or the day range changes.
     mutable qint64 m_currentMSecs = 0;
-    mutable qint64 m_geoDayStart = 0;   // D0
-    mutable qint64 m_geoRangeStart = 0; // D0 + S
-    mutable double m_geoRangeMSecs = 1; // (E - S) in ms
-    mutable double m_geoS = 0;
-    mutable double m_geoE = 0;
+    mutable qint64 m_geoDayStart = 0;   // first instant of today
+    mutable qint64 m_geoRangeStart = 0; // start hour's first instant - 15 min
+    mutable qint64 m_geoRangeEnd = 0;   // end hour's first instant + 15 min
+    mutable double m_geoRangeMSecs = 1;
+    mutable QList<HourTick> m_geoTicks;
     mutable bool m_geoValid = false;
 };
 
