@@ -193,8 +193,15 @@ FloatingBarPanel::FloatingBarPanel(AppState *appState, QScreen *screen)
         m_rootWatcher = new x11::RootWatcher(this);
         m_rootWatcher->setOwnWindows({quintptr(winId())});
         connect(m_rootWatcher, &x11::RootWatcher::stackingChanged, this, &FloatingBarPanel::raiseAboveOthers);
-        connect(m_rootWatcher, &x11::RootWatcher::workAreaChanged, this,
-                &FloatingBarPanel::placeOnCurrentScreen);
+        // Queued: Qt reads the new work area from the same event, after us. A
+        // panel that appears after the bar is raised above: raise again.
+        connect(
+            m_rootWatcher, &x11::RootWatcher::workAreaChanged, this,
+            [this] {
+                placeOnCurrentScreen();
+                raiseAboveOthers();
+            },
+            Qt::QueuedConnection);
     }
 
     setCurrentScreen(screen);
