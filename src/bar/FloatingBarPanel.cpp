@@ -23,10 +23,11 @@ namespace daybrook {
 namespace {
 constexpr int clockIntervalMs = 1000;
 constexpr int breathingHalfPeriodMs = 1200;
-// The breathing hand grows by about 2 px in 1.2 s. Redrawn whenever its size
-// has changed by a quarter of a pixel, it looks smooth; the program wakes only
-// for those frames (about 7 a second), the idle bar's only work.
-constexpr double breathingStepsPerPixel = 4;
+// The breathing hand grows by about 2 px in 1.2 s. Redrawn (antialiased)
+// whenever its size has changed by half a pixel, it still looks smooth; the
+// program wakes only for those frames, about 3.5 a second, the idle bar's
+// main work: each wake costs more than the small repaint it does.
+constexpr double breathingStepsPerPixel = 2;
 constexpr int compositorPollMs = 2000;
 // Room around the tooltip's rounded rectangle for its shadow.
 constexpr int tooltipShadowMargin = 4;
