@@ -31,8 +31,10 @@ AppDelegate::~AppDelegate() {
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
-    setupStatusItem();
+    // The bar first: it is what the user waits for, and it needs neither the
+    // session bus nor the tray, whose set-up can take a while.
     setupFloatingBar();
+    setupStatusItem();
     connect(&Notifications::instance(), &Notifications::didSelectScreen, this,
             &AppDelegate::handleScreenSelection);
     // A failure before the tray existed (the first-launch defaults) is told now.

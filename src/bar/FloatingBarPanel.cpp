@@ -23,10 +23,11 @@ namespace daybrook {
 namespace {
 constexpr int clockIntervalMs = 1000;
 constexpr int breathingHalfPeriodMs = 1200;
-// The breathing hand grows by about 2 px in 1.2 s. Redrawn whenever its size
-// has changed by a quarter of a pixel, it looks smooth; the program wakes only
-// for those frames (about 7 a second), the idle bar's only work.
-constexpr double breathingStepsPerPixel = 4;
+// The breathing hand grows by about 2 px in 1.2 s. Redrawn (antialiased)
+// whenever its size has changed by half a pixel, it still looks smooth; the
+// program wakes only for those frames, about 3.5 a second, the idle bar's
+// main work: each wake costs more than the small repaint it does.
+constexpr double breathingStepsPerPixel = 2;
 constexpr int compositorPollMs = 2000;
 // Room around the tooltip's rounded rectangle for its shadow.
 constexpr int tooltipShadowMargin = 4;
@@ -193,8 +194,15 @@ FloatingBarPanel::FloatingBarPanel(AppState *appState, QScreen *screen)
         m_rootWatcher = new x11::RootWatcher(this);
         m_rootWatcher->setOwnWindows({quintptr(winId())});
         connect(m_rootWatcher, &x11::RootWatcher::stackingChanged, this, &FloatingBarPanel::raiseAboveOthers);
-        connect(m_rootWatcher, &x11::RootWatcher::workAreaChanged, this,
-                &FloatingBarPanel::placeOnCurrentScreen);
+        // Queued: Qt reads the new work area from the same event, after us. A
+        // panel that appears after the bar is raised above: raise again.
+        connect(
+            m_rootWatcher, &x11::RootWatcher::workAreaChanged, this,
+            [this] {
+                placeOnCurrentScreen();
+                raiseAboveOthers();
+            },
+            Qt::QueuedConnection);
     }
 
     setCurrentScreen(screen);

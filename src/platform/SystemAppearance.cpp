@@ -33,12 +33,20 @@ std::optional<uint> unwrapScheme(QVariant value) {
 
 SystemAppearance::SystemAppearance(QObject *parent) : QObject(parent) {
     qRegisterMetaType<QDBusVariant>();
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return;
-    bus.connect(portalService, portalPath, settingsInterface, QStringLiteral("SettingChanged"), this,
-                SLOT(onSettingChanged(QString, QString, QDBusVariant)));
-    readPortal();
+    // Connecting to the session bus waits for it (and, without one, for
+    // dbus-launch): done once the event loop runs, so that the program's
+    // start-up, the bar's first showing above all, never waits for it.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            QDBusConnection bus = QDBusConnection::sessionBus();
+            if (!bus.isConnected())
+                return;
+            bus.connect(portalService, portalPath, settingsInterface, QStringLiteral("SettingChanged"), this,
+                        SLOT(onSettingChanged(QString, QString, QDBusVariant)));
+            readPortal();
+        },
+        Qt::QueuedConnection);
 }
 
 bool SystemAppearance::prefersDark() const {

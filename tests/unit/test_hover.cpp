@@ -38,12 +38,12 @@ class TestHover : public QObject {
 
     // The pointer goes far below; `silently` as under XWayland, where the
     // window hears of no leave.
+    struct : QObject {
+        bool eventFilter(QObject *, QEvent *e) override { return e->type() == QEvent::Leave; }
+    } m_deaf;
     void leave(bool silently = false) {
-        struct : QObject {
-            bool eventFilter(QObject *, QEvent *e) override { return e->type() == QEvent::Leave; }
-        } deaf;
         if (silently)
-            m_panel->installEventFilter(&deaf);
+            m_panel->installEventFilter(&m_deaf);
         QCursor::setPos(10, 700);
         QEvent event(QEvent::Leave);
         QApplication::sendEvent(m_panel.get(), &event);
