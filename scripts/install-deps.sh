@@ -10,7 +10,7 @@ packages=(
   qtkeychain-qt6-dev libecal2.0-dev libicu-dev qt6-httpserver-dev qcoro-qt6-dev
   libbenchmark-dev libxcb-shape0-dev libxcb1-dev libgl-dev
   xvfb xdotool x11-utils x11-apps imagemagick xcompmgr trayer dbus-x11 dbus
-  openbox xfwm4 i3-wm mutter
+  openbox xfwm4 i3-wm
   gnome-keyring libsecret-tools evolution-data-server python3-dbus python3-gi
   desktop-file-utils appstream xdg-utils fonts-dejavu-core fonts-noto-color-emoji
   mutter xwayland gir1.2-gtk-4.0

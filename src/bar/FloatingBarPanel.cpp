@@ -390,11 +390,11 @@ void FloatingBarPanel::applyProtection() {
 
 // ---- pointer ----------------------------------------------------------------
 
+// Only motion counts as the pointer arriving: a window mapped or moved under a
+// resting pointer gets a crossing too, and XWayland reports crossings at the
+// last X position even when the real pointer is over a native window, which
+// would expand the bar for good after Hide and Show.
 void FloatingBarPanel::mouseMoveEvent(QMouseEvent *event) {
-    handlePointer(event->position() + QPointF(0, m_bandTop));
-}
-
-void FloatingBarPanel::enterEvent(QEnterEvent *event) {
     handlePointer(event->position() + QPointF(0, m_bandTop));
 }
 
