@@ -77,4 +77,18 @@ void modifyEvent(ECalClient *client, const QByteArray &ics, ECalObjModType mod) 
     g_object_unref(component);
 }
 
+FeedServer::FeedServer() {
+    server.route("/feed.ics", [this](const QHttpServerRequest &request) {
+        userAgents << QString::fromUtf8(request.value("User-Agent"));
+        return QHttpServerResponse("text/calendar", body);
+    });
+    server.route("/page.html",
+                 [] { return QHttpServerResponse("text/html", "<html><body>Hi</body></html>"); });
+    port = server.listen(QHostAddress::LocalHost);
+}
+
+QUrl FeedServer::url(const char *path) const {
+    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(QLatin1String(path)));
+}
+
 } // namespace daybrook::test

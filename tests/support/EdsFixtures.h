@@ -5,6 +5,9 @@
 // calendar program would write them.
 
 #include <QByteArray>
+#include <QHttpServer>
+#include <QStringList>
+#include <QUrl>
 #include <optional>
 
 #include <libecal/libecal.h>
@@ -36,5 +39,17 @@ QByteArray vevent(const char *uid, const char *start, const char *end, const cha
 
 void createEvent(ECalClient *client, const QByteArray &ics);
 void modifyEvent(ECalClient *client, const QByteArray &ics, ECalObjModType mod = E_CAL_OBJ_MOD_ALL);
+
+// A calendar published on the web: `body` at /feed.ics, a 404 at /missing.ics
+// and an HTML page at /page.html, on 127.0.0.1. Remembers who asked.
+struct FeedServer {
+    QHttpServer server;
+    quint16 port = 0;
+    QByteArray body;
+    QStringList userAgents;
+
+    FeedServer();
+    QUrl url(const char *path) const;
+};
 
 } // namespace daybrook::test
