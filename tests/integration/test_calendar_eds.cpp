@@ -118,26 +118,10 @@ void blockServer(bool blocked) {
 // A feed in a zone of its own (not one the store knows by name) with a timed
 // event, an all-day one, and a weekly series whose occurrence today was moved.
 // An edit on the server shows in the event's stamp, as on every real server.
-QByteArray feed(const char *callTitle, const QByteArray &stamp = "20260301T000000Z") {
-    const QByteArray zone = "Eastern Office";
-    return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Test//EN\r\nX-WR-CALNAME:Team\\, on the\r\n  web\r\n"
-           "BEGIN:VTIMEZONE\r\nTZID:" +
-           zone +
-           "\r\nBEGIN:DAYLIGHT\r\nDTSTART:20070311T020000\r\nRRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=2SU\r\n"
-           "TZOFFSETFROM:-0500\r\nTZOFFSETTO:-0400\r\nEND:DAYLIGHT\r\nBEGIN:STANDARD\r\nDTSTART:"
-           "20071104T020000\r\n"
-           "RRULE:FREQ=YEARLY;BYMONTH=11;BYDAY=1SU\r\nTZOFFSETFROM:-0400\r\nTZOFFSETTO:-0500\r\nEND:"
-           "STANDARD\r\n"
-           "END:VTIMEZONE\r\n" +
-           "BEGIN:VEVENT\r\nUID:web-call\r\nDTSTAMP:" + stamp + "\r\nDTSTART;TZID=" + zone +
-           ":20260329T060000\r\nDTEND;TZID=" + zone + ":20260329T063000\r\nSUMMARY:" + callTitle +
-           "\r\nEND:VEVENT\r\n" + test::vevent("web-day", "20260329", "20260330", "SUMMARY:Web day\r\n") +
-           "BEGIN:VEVENT\r\nUID:weekly\r\nDTSTAMP:20260301T000000Z\r\nDTSTART;TZID=" + zone +
-           ":20260315T030000\r\nDTEND;TZID=" + zone +
-           ":20260315T033000\r\nRRULE:FREQ=WEEKLY\r\nSUMMARY:Weekly\r\nEND:VEVENT\r\n"
-           "BEGIN:VEVENT\r\nUID:weekly\r\nDTSTAMP:20260301T000000Z\r\nRECURRENCE-ID;TZID=" +
-           zone + ":20260329T030000\r\nDTSTART;TZID=" + zone + ":20260329T040000\r\nDTEND;TZID=" + zone +
-           ":20260329T043000\r\nSUMMARY:Weekly (moved)\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+QByteArray feed(const char *callTitle, const char *stamp = "20260301T000000Z") {
+    QFile file(qEnvironmentVariable("DAYBROOK_SOURCE_DIR") + QStringLiteral("/tests/support/web-feed.ics"));
+    [&] { QVERIFY(file.open(QIODevice::ReadOnly)); }();
+    return file.readAll().replace("@TITLE@", callTitle).replace("@STAMP@", stamp).replace("\n", "\r\n");
 }
 
 } // namespace
@@ -217,30 +201,6 @@ private Q_SLOTS:
         Clock::reset();
     }
 
-    void nothingIsReadBeforeTheUserConnects() {
-        UserDefaults::remove(QLatin1String(CalendarService::consentKey));
-        CalendarService service;
-        QTest::qWait(500);
-        QCOMPARE(service.authorizationStatus(), CalendarAuthorization::NotDetermined);
-        QVERIFY(finishes(service.fetchEvents()));
-        QVERIFY(service.events().isEmpty());
-        QVERIFY(service.calendarsBySource().isEmpty());
-
-        // Connecting records the consent and reads the day by itself, once.
-        int fetches = 0;
-        connect(&service, &CalendarService::eventsChanged, this, [&] { ++fetches; });
-        QCOMPARE(result(service.requestAccess()), std::optional<bool>(true));
-        QCOMPARE(service.authorizationStatus(), CalendarAuthorization::FullAccess);
-        QTRY_COMPARE_WITH_TIMEOUT(fetches, 1, 20000);
-        QTRY_VERIFY(!service.isLoading());
-        QTest::qWait(300);
-        QCOMPARE(fetches, 1);
-
-        // A later start finds the consent and reads without being asked.
-        CalendarService again;
-        QTRY_VERIFY_WITH_TIMEOUT(findEvent(again.events(), QStringLiteral("Standup")), 20000);
-    }
-
     void readsTheWholeCivilDay() {
         auto service = connectedService();
         QVERIFY(finishes(service->fetchEvents()));
@@ -282,46 +242,6 @@ private Q_SLOTS:
                  QStringLiteral("#ff8800"));
         QCOMPARE(entryNamed(entries, QStringLiteral("Late call"))->groupName(), QStringLiteral("Work"));
         QCOMPARE(entryNamed(entries, QStringLiteral("Plain event"))->color(), standardBlue());
-    }
-
-    void groupsCalendarsByAccount() {
-        auto service = connectedService();
-        QTRY_COMPARE_WITH_TIMEOUT(service->authorizationStatus(), CalendarAuthorization::FullAccess, 20000);
-        const QList<CalendarGroup> groups = service->calendarsBySource();
-        QVERIFY(groups.size() >= 3);
-        // The calendar without an account comes first; the rest by account name.
-        QVERIFY(!groups.first().source);
-        QCOMPARE(groups.first().calendars.first().title, QStringLiteral("Plain"));
-        for (qsizetype i = 2; i < groups.size(); ++i)
-            QVERIFY(groups[i - 1].source->title <= groups[i].source->title);
-        const auto work = std::find_if(groups.begin(), groups.end(), [](const CalendarGroup &group) {
-            return group.source && group.source->identifier == QLatin1String("test-work-account");
-        });
-        QVERIFY(work != groups.end());
-        QCOMPARE(work->source->title, QStringLiteral("Work account"));
-        QCOMPARE(work->calendars.size(), 1);
-        QCOMPARE(work->calendars.first().identifier, QStringLiteral("test-work"));
-    }
-
-    void exclusionsPersistAndDisconnectForgets() {
-        UserDefaults::setValue(QLatin1String(CalendarService::enabledKey), QStringLiteral("maybe"));
-        auto service = connectedService();
-        QVERIFY(service->isEnabled()); // a stored value of another kind counts as on
-        QVERIFY(finishes(service->fetchEvents()));
-        service->setCalendar(QStringLiteral("test-work"), false);
-        QVERIFY(!labels(service->timeEntries(service->events())).contains(QStringLiteral("Late call")));
-        QVERIFY(findEvent(service->events(), QStringLiteral("Late call"))); // still held
-        QCOMPARE(CalendarService().disabledCalendarIds(), QSet<QString>{QStringLiteral("test-work")});
-
-        service->disconnect();
-        QVERIFY(service->events().isEmpty());
-        QVERIFY(service->disabledCalendarIds().isEmpty());
-        QVERIFY(!UserDefaults::contains(QLatin1String(CalendarService::disabledCalendarsKey)));
-        QCOMPARE(service->authorizationStatus(), CalendarAuthorization::FullAccess);
-        QVERIFY(finishes(service->fetchEvents()));
-        QVERIFY(service->events().isEmpty()); // off: nothing is read
-        service->enable();
-        QTRY_VERIFY_WITH_TIMEOUT(findEvent(service->events(), QStringLiteral("Late call")), 20000);
     }
 
     void followsChangesWithoutARefresh() {

@@ -119,6 +119,8 @@ private Q_SLOTS:
     }
 
     void connectingShowsTheTabAndDisconnectingHidesIt() {
+        UserDefaults::setValue(QLatin1String(CalendarService::enabledKey),
+                               QStringLiteral("maybe")); // counts as on
         AppStateDependencies dependencies;
         TodoistConfig offline;
         offline.apiBaseUrl = QUrl(QStringLiteral("http://127.0.0.1:9"));
@@ -138,6 +140,7 @@ private Q_SLOTS:
         auto *row = view.currentPane()->findChild<CalendarIntegrationRow *>();
         QVERIFY(row);
         QCOMPARE(row->statusText(), QStringLiteral("Not connected"));
+        QVERIFY(service->events().isEmpty() && service->calendarsBySource().isEmpty());
         QVERIFY(!test::shown(row, QStringLiteral("detailText")));
 
         click(row->findChild<QPushButton *>(QStringLiteral("connectButton")));
@@ -209,6 +212,12 @@ private Q_SLOTS:
         QCOMPARE(checkbox(&pane, QStringLiteral("calendar:test-alpha-travel"), "calendarCheckbox")->state(),
                  ToggleState::All);
         QVERIFY(CalendarService().disabledCalendarIds().isEmpty());
+
+        // Disconnecting forgets the exclusions, stored ones included.
+        click(checkbox(&pane, QStringLiteral("group:") + alpha, "groupCheckbox"));
+        click(pane.findChild<QPushButton *>(QStringLiteral("disconnectButton")));
+        QVERIFY(service->disabledCalendarIds().isEmpty() && service->events().isEmpty());
+        QVERIFY(!UserDefaults::contains(QLatin1String(CalendarService::disabledCalendarsKey)));
     }
 
     void addsAndRemovesACalendarByItsAddress() {
