@@ -254,22 +254,6 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(entryNamed(source->timeEntries(), QStringLiteral("Standup (moved)")), 20000);
         QCOMPARE(entryNamed(source->timeEntries(), QStringLiteral("Standup (moved)"))->startTime(),
                  utc("2026-03-29T07:15:00"));
-
-        // So does a calendar added meanwhile, and its removal.
-        ESource *added = test::commitSource(m_registry, "test-added", "Added", nullptr, true, "#00aa00");
-        ECalClient *client = test::connectCalendar(m_registry, "test-added");
-        test::createEvent(
-            client, test::vevent("added", "20260329T160000", "20260329T161500", "SUMMARY:Added event\r\n"));
-        QTRY_VERIFY_WITH_TIMEOUT(labels(source->timeEntries()).contains(QStringLiteral("Added event")),
-                                 20000);
-        g_object_unref(client);
-        g_object_unref(added);
-        added = e_source_registry_ref_source(m_registry, "test-added");
-        GError *error = nullptr;
-        test::checkGLib(e_source_remove_sync(added, nullptr, &error), error, "remove source");
-        g_object_unref(added);
-        QTRY_VERIFY_WITH_TIMEOUT(!labels(source->timeEntries()).contains(QStringLiteral("Added event")),
-                                 20000);
     }
 
     void subscribesToACalendarOnTheWeb() {

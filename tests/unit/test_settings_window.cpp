@@ -376,7 +376,9 @@ private Q_SLOTS:
         QTest::newRow("off, full access") << true << 3 << false << "Disabled" << enable;
         QTest::newRow("off, denied") << true << 2 << false << "Disabled" << enable;
         QTest::newRow("not determined") << true << 0 << true << "Not connected" << connect;
-        QTest::newRow("restricted") << true << 1 << true << denied << connect;
+        QTest::newRow("restricted") << true << 1 << true
+                                    << "Cannot reach the calendar service - install evolution-data-server"
+                                    << int(CalendarRowControl::Retry);
         QTest::newRow("denied") << true << 2 << true << denied << open;
         QTest::newRow("full access") << true << 3 << true << "Reading events from your calendar" << connected;
         QTest::newRow("write only") << true << 4 << true << "Write-only access - need full access" << connect;
