@@ -174,7 +174,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(row->detailText(), eventsToday, 20000);
     }
 
-    void calendarPaneGroupsByAccountAndTogglesGroups() {
+    void calendarPaneGroupsTogglesAddsAndRemoves() {
         UserDefaults::setValue(QLatin1String(CalendarService::consentKey), true);
         auto service = std::make_unique<CalendarService>();
         QTRY_COMPARE_WITH_TIMEOUT(service->events().size(), 5, 20000);
@@ -213,24 +213,10 @@ private Q_SLOTS:
                  ToggleState::All);
         QVERIFY(CalendarService().disabledCalendarIds().isEmpty());
 
-        // Disconnecting forgets the exclusions, stored ones included.
-        click(checkbox(&pane, QStringLiteral("group:") + alpha, "groupCheckbox"));
-        click(pane.findChild<QPushButton *>(QStringLiteral("disconnectButton")));
-        QVERIFY(service->disabledCalendarIds().isEmpty() && service->events().isEmpty());
-        QVERIFY(!UserDefaults::contains(QLatin1String(CalendarService::disabledCalendarsKey)));
-    }
-
-    void addsAndRemovesACalendarByItsAddress() {
         test::FeedServer web;
         web.body = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nX-WR-CALNAME:Club\r\n" +
                    test::vevent("match", "20260610T190000", "20260610T210000", "SUMMARY:Match\r\n") +
                    "END:VCALENDAR\r\n";
-        UserDefaults::setValue(QLatin1String(CalendarService::consentKey), true);
-        auto service = std::make_unique<CalendarService>();
-        QTRY_COMPARE_WITH_TIMEOUT(service->authorizationStatus(), CalendarAuthorization::FullAccess, 20000);
-        CalendarSettingsView pane(service.get());
-        pane.show();
-
         // A page that is no calendar: the dialog stays and says why.
         click(pane.findChild<QPushButton *>(QStringLiteral("addCalendarButton")));
         auto *dialog = pane.findChild<AddCalendarDialog *>();
@@ -253,8 +239,6 @@ private Q_SLOTS:
         QVERIFY(!pane.findChild<QPushButton *>(QStringLiteral("removeCalendarButton")));
         click(group(&pane, QStringLiteral("daybrook-subscriptions"))
                   ->findChild<QAbstractButton *>(QStringLiteral("chevron")));
-        click(group(&pane, QStringLiteral("test-alpha-account"))
-                  ->findChild<QAbstractButton *>(QStringLiteral("chevron")));
         QCOMPARE(pane.findChildren<QPushButton *>(QStringLiteral("removeCalendarButton")).size(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(barLabels(*service).contains(QStringLiteral("Match")), 20000);
 
@@ -262,6 +246,12 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!pane.findChild<QPushButton *>(QStringLiteral("removeCalendarButton")),
                                  20000);
         QTRY_VERIFY_WITH_TIMEOUT(!barLabels(*service).contains(QStringLiteral("Match")), 20000);
+
+        // Disconnecting forgets the exclusions, stored ones included.
+        click(checkbox(&pane, QStringLiteral("group:") + alpha, "groupCheckbox"));
+        click(pane.findChild<QPushButton *>(QStringLiteral("disconnectButton")));
+        QVERIFY(service->disabledCalendarIds().isEmpty() && service->events().isEmpty());
+        QVERIFY(!UserDefaults::contains(QLatin1String(CalendarService::disabledCalendarsKey)));
     }
 };
 
