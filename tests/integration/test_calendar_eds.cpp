@@ -167,30 +167,32 @@ private Q_SLOTS:
         ECalClient *plain = test::connectCalendar(m_registry, "test-plain");
         m_clients = {personal, work, plain};
 
-        test::createEvent(
-            personal, test::vevent("standup", "20260329T090000", "20260329T093000", "SUMMARY:Standup\r\n"));
-        test::createEvent(personal, test::vevent("holiday", "20260329", "20260330", "SUMMARY:Holiday\r\n"));
-        test::createEvent(personal, test::vevent("stretch", "20260320T070000", "20260320T071500",
-                                                 "SUMMARY:Stretch\r\n", "RRULE:FREQ=DAILY\r\n"));
-        test::createEvent(
-            personal, test::vevent("night", "20260328T220000", "20260329T060000", "SUMMARY:Night shift\r\n"));
-        test::createEvent(personal, test::vevent("ended", "20260328T230000", "20260329T000000",
-                                                 "SUMMARY:Ended at midnight\r\n"));
-        test::createEvent(personal, test::vevent("untitled", "20260329T120000", "20260329T121500", ""));
-        // A daily lunch whose occurrence today was moved by half an hour.
-        test::createEvent(personal, test::vevent("lunch", "20260327T120000", "20260327T123000",
-                                                 "SUMMARY:Lunch\r\n", "RRULE:FREQ=DAILY;COUNT=5\r\n"));
-        test::modifyEvent(
+        const struct {
+            ECalClient *client;
+            const char *uid, *start, *end, *summary, *extra;
+        } events[] = {
+            {personal, "standup", "20260329T090000", "20260329T093000", "Standup", ""},
+            {personal, "holiday", "20260329", "20260330", "Holiday", ""},
+            {personal, "stretch", "20260320T070000", "20260320T071500", "Stretch", "RRULE:FREQ=DAILY\r\n"},
+            {personal, "night", "20260328T220000", "20260329T060000", "Night shift", ""},
+            {personal, "ended", "20260328T230000", "20260329T000000", "Ended at midnight", ""},
+            {personal, "untitled", "20260329T120000", "20260329T121500", nullptr, ""},
+            {personal, "lunch", "20260327T120000", "20260327T123000", "Lunch",
+             "RRULE:FREQ=DAILY;COUNT=5\r\n"},
+            {work, "late", "20260329T233000", "20260329T234500", "Late call", ""},
+            {work, "tomorrow", "20260330T003000", "20260330T010000", "After midnight", ""},
+            {plain, "plain", "20260329T150000", "20260329T151500", "Plain event", ""}};
+        for (const auto &e : events)
+            test::writeEvent(e.client,
+                             test::vevent(e.uid, e.start, e.end,
+                                          e.summary ? "SUMMARY:" + QByteArray(e.summary) + "\r\n" : "",
+                                          e.extra));
+        // The daily lunch today was moved by half an hour.
+        test::writeEvent(
             personal,
             test::vevent("lunch", "20260329T123000", "20260329T130000", "SUMMARY:Lunch (late)\r\n",
                          ("RECURRENCE-ID;TZID=" + test::berlinZoneId() + ":20260329T120000\r\n").constData()),
             E_CAL_OBJ_MOD_THIS);
-        test::createEvent(
-            work, test::vevent("late", "20260329T233000", "20260329T234500", "SUMMARY:Late call\r\n"));
-        test::createEvent(work, test::vevent("tomorrow", "20260330T003000", "20260330T010000",
-                                             "SUMMARY:After midnight\r\n"));
-        test::createEvent(
-            plain, test::vevent("plain", "20260329T150000", "20260329T151500", "SUMMARY:Plain event\r\n"));
     }
 
     void cleanupTestCase() {
@@ -249,8 +251,10 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(labels(source->timeEntries()).contains(QStringLiteral("Standup")), 20000);
 
         // An edit in another program reaches the bar by itself.
-        test::modifyEvent(m_clients[0], test::vevent("standup", "20260329T091500", "20260329T094500",
-                                                     "SUMMARY:Standup (moved)\r\n"));
+        test::writeEvent(
+            m_clients[0],
+            test::vevent("standup", "20260329T091500", "20260329T094500", "SUMMARY:Standup (moved)\r\n"),
+            E_CAL_OBJ_MOD_ALL);
         QTRY_VERIFY_WITH_TIMEOUT(entryNamed(source->timeEntries(), QStringLiteral("Standup (moved)")), 20000);
         QCOMPARE(entryNamed(source->timeEntries(), QStringLiteral("Standup (moved)"))->startTime(),
                  utc("2026-03-29T07:15:00"));

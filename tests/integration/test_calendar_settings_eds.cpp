@@ -70,7 +70,7 @@ class CalendarSettingsEdsTest : public QObject {
         ECalClient *&client = m_clients[calendar];
         if (!client)
             client = test::connectCalendar(m_registry, calendar);
-        test::createEvent(client, test::vevent(uid, start, end, "SUMMARY:" + QByteArray(title) + "\r\n"));
+        test::writeEvent(client, test::vevent(uid, start, end, "SUMMARY:" + QByteArray(title) + "\r\n"));
     }
 
 private Q_SLOTS:
