@@ -444,8 +444,10 @@ void CalendarSettingsView::rebuildCalendars() {
                 remove->setAccessibleName(QStringLiteral("Remove %1").arg(calendar.title));
                 rowLayout->addWidget(remove);
                 const QString removed = calendar.identifier;
-                connect(remove, &QPushButton::clicked, this,
-                        [this, removed] { m_source.removeCalendar(removed); });
+                connect(remove, &QPushButton::clicked, this, [this, removed] {
+                    if (m_source.removeCalendar)
+                        m_source.removeCalendar(removed);
+                });
             }
             m_calendarsSection->addRow(row);
             const QString id = calendar.identifier;
@@ -493,6 +495,8 @@ AddCalendarDialog::AddCalendarDialog(
 }
 
 void AddCalendarDialog::submit() {
+    if (!m_add)
+        return;
     m_addButton->setEnabled(false);
     m_address->setEnabled(false);
     m_addButton->setText(QStringLiteral("Checking\u2026"));
