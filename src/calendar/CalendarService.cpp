@@ -402,10 +402,12 @@ QCoro::Task<> CalendarService::fetchEvents() {
         const QDate today = Clock::now().toLocalTime().date();
         const QDateTime start = today.startOfDay().toUTC();
         const QDateTime end = today.addDays(1).startOfDay().toUTC();
-        const StoreFetchResult result = co_await StoreAwaiter<StoreFetchResult>(
+        // Named: see addCalendarFromUrl.
+        StoreAwaiter<StoreFetchResult> fetching(
             this, [store, start, end](std::function<void(StoreFetchResult)> done) {
                 store->fetch(start, end, std::move(done));
             });
+        const StoreFetchResult result = co_await fetching;
         if (!*alive)
             co_return;
         if (!result.reachable) {
