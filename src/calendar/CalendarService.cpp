@@ -6,7 +6,10 @@
 #include "platform/CalendarStore.h"
 
 #include <QColor>
+#include <QCoroNetworkReply>
 #include <QHash>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QPointer>
 #include <algorithm>
 #include <coroutine>
@@ -14,7 +17,69 @@
 
 namespace daybrook {
 
-namespace {} // namespace
+namespace {
+
+// The name and the kind of a feed are in its first lines; reading no further
+// keeps the check quick and its cost independent of the calendar's size.
+constexpr qsizetype feedHeadBytes = 64 * 1024;
+constexpr int feedCheckTimeoutMs = 20000;
+constexpr int feedRefreshMinutes = 30;
+constexpr qsizetype maxNameLength = 100;
+
+// Colours for subscribed calendars, each used before any repeats.
+const char *const feedColors[] = {"#3584e4", "#2ec27e", "#e66100", "#9141ac",
+                                  "#c01c28", "#986a44", "#f5c211"};
+
+} // namespace
+
+std::optional<QUrl> calendarFeedAddress(const QString &typed) {
+    const QString trimmed = typed.trimmed();
+    if (trimmed.isEmpty() || trimmed.contains(QLatin1Char(' ')))
+        return std::nullopt;
+    QUrl url(trimmed, QUrl::StrictMode);
+    if (url.scheme().isEmpty())
+        url = QUrl(QStringLiteral("https://") + trimmed, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("webcal") || scheme == QLatin1String("webcals"))
+        url.setScheme(QStringLiteral("https"));
+    else if (scheme != QLatin1String("https") && scheme != QLatin1String("http"))
+        return std::nullopt;
+    if (!url.isValid() || url.host().isEmpty())
+        return std::nullopt;
+    return url;
+}
+
+bool looksLikeICalendar(const QByteArray &head) {
+    QByteArray start = head.left(64);
+    if (start.startsWith("\xEF\xBB\xBF"))
+        start.remove(0, 3);
+    return start.trimmed().toUpper().startsWith("BEGIN:VCALENDAR");
+}
+
+QString feedCalendarName(const QByteArray &head) {
+    // Content lines may be folded: a line break followed by a blank continues the line.
+    QByteArray unfolded = head;
+    unfolded.replace("\r\n ", "").replace("\r\n\t", "").replace("\n ", "").replace("\n\t", "");
+    for (const QByteArray &rawLine : unfolded.split('\n')) {
+        const QByteArray line = rawLine.trimmed();
+        if (line.toUpper().startsWith("BEGIN:VEVENT"))
+            break; // calendar properties come before the first event
+        if (!line.toUpper().startsWith("X-WR-CALNAME"))
+            continue;
+        const qsizetype colon = line.indexOf(':');
+        const char next = line.size() > 12 ? line.at(12) : '\0';
+        if (colon < 0 || (next != ':' && next != ';'))
+            continue;
+        QString name = QString::fromUtf8(line.mid(colon + 1));
+        name.replace(QLatin1String("\\n"), QLatin1String(" "))
+            .replace(QLatin1String("\\N"), QLatin1String(" "))
+            .replace(QLatin1String("\\,"), QLatin1String(","))
+            .replace(QLatin1String("\\;"), QLatin1String(";"))
+            .replace(QLatin1String("\\\\"), QLatin1String("\\"));
+        return name.simplified().left(maxNameLength);
+    }
+    return {};
+}
 
 // Access for the awaiter below to the service's list of waits.
 class StoreWaits {
@@ -77,6 +142,7 @@ Calendar toCalendar(const StoreCalendar &stored) {
     calendar.color = parseColor(stored.color);
     if (stored.accountUid)
         calendar.source = CalendarSource{*stored.accountUid, stored.accountName};
+    calendar.addedByApp = stored.addedByApp;
     return calendar;
 }
 
@@ -106,6 +172,32 @@ QList<CalendarEvent> toEvents(const StoreFetchResult &result) {
         events.append(std::move(event));
     }
     return events;
+}
+
+QString feedError(QNetworkReply *reply, const QUrl &url) {
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status >= 400) {
+        const QString reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+        return QStringLiteral("The server has no calendar at this address (HTTP %1%2).")
+            .arg(status)
+            .arg(reason.isEmpty() ? QString() : QLatin1Char(' ') + reason);
+    }
+    switch (reply->error()) {
+    case QNetworkReply::NoError:
+        return {};
+    case QNetworkReply::HostNotFoundError:
+        return QStringLiteral("The server %1 could not be found. Check the address and your connection.")
+            .arg(url.host());
+    case QNetworkReply::SslHandshakeFailedError:
+    case QNetworkReply::InsecureRedirectError:
+        return QStringLiteral("A secure connection to %1 could not be made: %2")
+            .arg(url.host(), reply->errorString());
+    case QNetworkReply::OperationCanceledError:
+    case QNetworkReply::TimeoutError:
+        return QStringLiteral("The server %1 did not answer in time.").arg(url.host());
+    default:
+        return QStringLiteral("Could not connect to %1: %2").arg(url.host(), reply->errorString());
+    }
 }
 
 void printLine(const QString &line) {
@@ -207,6 +299,9 @@ QCoro::Task<bool> CalendarService::requestAccess() {
         co_return false;
     if (!opened.ok) {
         printLine(QStringLiteral("Calendar access error: ") + opened.error);
+        // The user said yes; what is missing is the service, and the settings
+        // row says so (and offers to try again) rather than staying unconnected.
+        setAuthorizationStatus(CalendarAuthorization::Restricted, false);
         co_return false;
     }
     checkAuthorizationStatus();
@@ -307,10 +402,12 @@ QCoro::Task<> CalendarService::fetchEvents() {
         const QDate today = Clock::now().toLocalTime().date();
         const QDateTime start = today.startOfDay().toUTC();
         const QDateTime end = today.addDays(1).startOfDay().toUTC();
-        const StoreFetchResult result = co_await StoreAwaiter<StoreFetchResult>(
+        // Named: see addCalendarFromUrl.
+        StoreAwaiter<StoreFetchResult> fetching(
             this, [store, start, end](std::function<void(StoreFetchResult)> done) {
                 store->fetch(start, end, std::move(done));
             });
+        const StoreFetchResult result = co_await fetching;
         if (!*alive)
             co_return;
         if (!result.reachable) {
@@ -332,9 +429,121 @@ QCoro::Task<> CalendarService::fetchEvents() {
 }
 
 void CalendarService::storeChanged() {
+    Q_EMIT calendarsChanged();
     // Coalesce: the first change of a burst starts the clock.
     if (!m_changeTimer.isActive())
         m_changeTimer.start();
+}
+
+QCoro::Task<> CalendarService::refresh() {
+    if (m_isEnabled && hasConsent() && m_authorizationStatus == CalendarAuthorization::FullAccess) {
+        CalendarStore *store = m_store.get();
+        const std::shared_ptr<bool> alive = m_alive;
+        setIsLoading(true);
+        StoreAwaiter<QString> syncing(
+            this, [store](std::function<void(QString)> done) { store->synchronize(std::move(done)); });
+        const QString error = co_await syncing;
+        if (!*alive)
+            co_return;
+        if (!error.isEmpty())
+            qCDebug(lcCalendar) << "synchronising the calendars:" << error;
+        if (m_runningFetches == 0)
+            setIsLoading(false);
+    }
+    co_await fetchEvents();
+}
+
+QCoro::Task<AddCalendarResult> CalendarService::addCalendarFromUrl(QString typed) {
+    const std::optional<QUrl> url = calendarFeedAddress(typed);
+    if (!url)
+        co_return AddCalendarResult{
+            false, QStringLiteral("This is not a calendar address. Paste one that begins with https:// or "
+                                  "webcal://, as your calendar's sharing settings show it.")};
+    if (!m_store || m_authorizationStatus != CalendarAuthorization::FullAccess)
+        co_return AddCalendarResult{false, QStringLiteral("The calendar service cannot be reached.")};
+
+    if (!m_network)
+        m_network = new QNetworkAccessManager(this);
+    QNetworkRequest request(*url);
+    request.setTransferTimeout(feedCheckTimeoutMs);
+    request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Daybrook"));
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    QNetworkReply *reply = m_network->get(request);
+    auto head = std::make_shared<QByteArray>();
+    auto enough = std::make_shared<bool>(false);
+    connect(reply, &QNetworkReply::readyRead, reply, [reply, head, enough] {
+        head->append(reply->read(feedHeadBytes - head->size()));
+        if (head->size() >= feedHeadBytes && !*enough) {
+            *enough = true;
+            reply->abort();
+        }
+    });
+    const std::shared_ptr<bool> alive = m_alive;
+    co_await reply;
+    if (!*alive)
+        co_return AddCalendarResult{};
+    reply->deleteLater();
+    if (!*enough)
+        head->append(reply->read(feedHeadBytes - head->size()));
+    const QString error = *enough ? QString() : feedError(reply, *url);
+    if (!error.isEmpty())
+        co_return AddCalendarResult{false, error};
+    if (!looksLikeICalendar(*head))
+        co_return AddCalendarResult{
+            false, QStringLiteral("The address did not give a calendar: the server sent something other than "
+                                  "an iCalendar file.")};
+
+    NewWebCalendar calendar;
+    calendar.displayName = feedCalendarName(*head);
+    if (calendar.displayName.isEmpty())
+        calendar.displayName = url->host();
+    calendar.address = *url;
+    calendar.refreshMinutes = feedRefreshMinutes;
+    QSet<QString> used;
+    for (const StoreCalendar &existing : m_store->calendars())
+        used.insert(existing.color.toLower());
+    const auto colorCount = qsizetype(std::size(feedColors));
+    calendar.color = QLatin1String(feedColors[qsizetype(m_store->calendars().size()) % colorCount]);
+    for (const char *color : feedColors) {
+        if (!used.contains(QLatin1String(color))) {
+            calendar.color = QLatin1String(color);
+            break;
+        }
+    }
+
+    CalendarStore *store = m_store.get();
+    // Named, not a temporary of the co_await: GCC 12 destroys the captures of
+    // such temporaries twice.
+    StoreAwaiter<QString> adding(this, [store, calendar](std::function<void(QString)> done) {
+        store->addWebCalendar(calendar, std::move(done));
+    });
+    const QString added = co_await adding;
+    if (!*alive)
+        co_return AddCalendarResult{};
+    if (!added.isEmpty())
+        co_return AddCalendarResult{false, QStringLiteral("The calendar could not be added: ") + added};
+    co_return AddCalendarResult{true, calendar.displayName};
+}
+
+QCoro::Task<QString> CalendarService::removeCalendar(QString identifier) {
+    if (!m_store)
+        co_return QStringLiteral("no calendar store");
+    CalendarStore *store = m_store.get();
+    const std::shared_ptr<bool> alive = m_alive;
+    StoreAwaiter<QString> removing(this, [store, identifier](std::function<void(QString)> done) {
+        store->removeCalendar(identifier, std::move(done));
+    });
+    const QString error = co_await removing;
+    if (!*alive)
+        co_return QStringLiteral("no calendar store");
+    if (error.isEmpty()) {
+        // A stale exclusion of a calendar that no longer exists helps nobody.
+        if (m_disabledCalendarIds.remove(identifier)) {
+            Q_EMIT disabledCalendarIdsChanged();
+            persistDisabledCalendars();
+        }
+    }
+    co_return error;
 }
 
 TimeEntryList CalendarService::timeEntries(const QList<CalendarEvent> &events) const {

@@ -6,10 +6,13 @@
 #include <QObject>
 #include <QSet>
 #include <QTimer>
+#include <QUrl>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+
+class QNetworkAccessManager;
 
 namespace daybrook {
 
@@ -35,6 +38,8 @@ struct Calendar {
     QString title;
     std::optional<Color> color;
     std::optional<CalendarSource> source;
+    // Subscribed to from the settings; only these can be removed there.
+    bool addedByApp = false;
 };
 
 struct CalendarEvent {
@@ -45,6 +50,21 @@ struct CalendarEvent {
     std::shared_ptr<const Calendar> calendar;
     std::optional<QString> title;
 };
+
+// What became of a request to subscribe to a calendar by its address: the
+// calendar's name, or a message for the user saying why nothing was added.
+struct AddCalendarResult {
+    bool ok = false;
+    QString text;
+};
+
+// The address as the user typed or pasted it, made fetchable: webcal:// and
+// webcals:// become https://; absent when it cannot name a calendar on the web.
+std::optional<QUrl> calendarFeedAddress(const QString &typed);
+// Whether the start of a download is an iCalendar file, and its name
+// (X-WR-CALNAME) if it gives one.
+bool looksLikeICalendar(const QByteArray &head);
+QString feedCalendarName(const QByteArray &head);
 
 struct CalendarGroup {
     std::optional<CalendarSource> source;
@@ -87,6 +107,13 @@ public:
     void setCalendars(const QList<Calendar> &calendars, bool enabled);
     QList<CalendarGroup> calendarsBySource() const;
     QCoro::Task<> fetchEvents();
+    // Asks calendars kept from remote ones to synchronise (bounded), then reads.
+    QCoro::Task<> refresh();
+    // Checks the address by fetching it once, then subscribes to it in the
+    // calendar store, which does the fetching from then on.
+    QCoro::Task<AddCalendarResult> addCalendarFromUrl(QString typed);
+    // Empty on success, else why the calendar stays.
+    QCoro::Task<QString> removeCalendar(QString identifier);
     TimeEntryList timeEntries(const QList<CalendarEvent> &events) const;
     std::optional<CalendarEntry> makeEntry(const CalendarEvent &event) const;
 
@@ -96,6 +123,8 @@ Q_SIGNALS:
     void isLoadingChanged();
     void isEnabledChanged();
     void disabledCalendarIdsChanged();
+    // The store's list of calendars may have changed.
+    void calendarsChanged();
 
 private:
     bool hasConsent() const;
@@ -114,6 +143,7 @@ private:
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 
     std::unique_ptr<CalendarStore> m_store;
+    QNetworkAccessManager *m_network = nullptr;
     QTimer m_changeTimer;
     int m_runningFetches = 0;
     CalendarAuthorization m_authorizationStatus = CalendarAuthorization::NotDetermined;

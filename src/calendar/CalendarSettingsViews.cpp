@@ -1,9 +1,12 @@
 #include "calendar/CalendarSettingsViews.h"
 
+#include "core/Logging.h"
 #include "widgets/TriStateCheckbox.h"
 
 #include <QCollator>
+#include <QDialogButtonBox>
 #include <QHBoxLayout>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollArea>
@@ -25,6 +28,10 @@ CalendarRowPresentation presentCalendarRow(const CalendarRowState &state) {
             result.statusText = QStringLiteral("Not connected");
             break;
         case CalendarAuthorization::Restricted:
+            // The store is a desktop service, not a permission: say what is missing.
+            result.statusText =
+                QStringLiteral("Cannot reach the calendar service - install evolution-data-server");
+            break;
         case CalendarAuthorization::Denied:
             result.statusText = QStringLiteral("Access denied - enable in System Settings");
             break;
@@ -47,6 +54,8 @@ CalendarRowPresentation presentCalendarRow(const CalendarRowState &state) {
         result.control = CalendarRowControl::Enable;
     else if (state.hasService && state.authorizationStatus == CalendarAuthorization::Denied)
         result.control = CalendarRowControl::OpenSettings;
+    else if (state.hasService && state.authorizationStatus == CalendarAuthorization::Restricted)
+        result.control = CalendarRowControl::Retry;
     else
         result.control = CalendarRowControl::Connect;
 
@@ -131,12 +140,22 @@ CalendarIntegrationRow::CalendarIntegrationRow(CalendarService *service, QWidget
         }(m_service);
     });
 
+    m_retryButton = new QPushButton(QStringLiteral("Try Again"));
+    m_retryButton->setObjectName(QStringLiteral("retryButton"));
+    addTrailing(m_retryButton);
+    connect(m_retryButton, &QPushButton::clicked, this, [this] {
+        [](QPointer<CalendarService> target) -> QCoro::Task<> {
+            if (target)
+                co_await target->requestAccess();
+        }(m_service);
+    });
+
     m_detailText = setUpDetailLine(
         QStringLiteral("Disconnect"), QStringLiteral("disconnectButton"),
         [this] {
             [](QPointer<CalendarService> target) -> QCoro::Task<> {
                 if (target)
-                    co_await target->fetchEvents();
+                    co_await target->refresh();
             }(m_service);
         },
         [this] {
@@ -183,6 +202,9 @@ void CalendarIntegrationRow::applyState(const CalendarRowState &state) {
     case CalendarRowControl::Connect:
         showTrailing(m_connectButton);
         break;
+    case CalendarRowControl::Retry:
+        showTrailing(m_retryButton);
+        break;
     }
     setDetailVisible(shown.showsDetail);
     m_detailText->setText(shown.detailText);
@@ -209,6 +231,10 @@ CalendarPaneSource calendarPaneSource(CalendarService *service) {
         source.setCalendars = [](const QList<Calendar> &, bool) {};
         source.refresh = [] {};
         source.disconnect = [] {};
+        source.addCalendar = [](const QString &, std::function<void(AddCalendarResult)> done) {
+            done({false, QStringLiteral("The calendar service cannot be reached.")});
+        };
+        source.removeCalendar = [](const QString &) {};
         return source;
     }
     QPointer<CalendarService> s(service);
@@ -227,8 +253,28 @@ CalendarPaneSource calendarPaneSource(CalendarService *service) {
     source.refresh = [s] {
         [](QPointer<CalendarService> target) -> QCoro::Task<> {
             if (target)
-                co_await target->fetchEvents();
+                co_await target->refresh();
         }(s);
+    };
+    source.addCalendar = [s](const QString &address, std::function<void(AddCalendarResult)> done) {
+        [](QPointer<CalendarService> target, QString typed,
+           std::function<void(AddCalendarResult)> reply) -> QCoro::Task<> {
+            if (!target)
+                co_return;
+            QCoro::Task<AddCalendarResult> adding = target->addCalendarFromUrl(std::move(typed));
+            const AddCalendarResult outcome = co_await adding;
+            reply(outcome);
+        }(s, address, std::move(done));
+    };
+    source.removeCalendar = [s](const QString &id) {
+        [](QPointer<CalendarService> target, QString identifier) -> QCoro::Task<> {
+            if (!target)
+                co_return;
+            QCoro::Task<QString> removing = target->removeCalendar(identifier);
+            const QString error = co_await removing;
+            if (!error.isEmpty())
+                qCInfo(lcCalendar) << "cannot remove calendar" << identifier << error;
+        }(s, id);
     };
     source.disconnect = [s] {
         if (s)
@@ -286,6 +332,21 @@ CalendarSettingsView::CalendarSettingsView(CalendarService *service, QWidget *pa
     m_calendarsSection = new FormSection(QStringLiteral("Calendars"));
     m_calendarsSection->setObjectName(QStringLiteral("calendarsSection"));
     layout->addWidget(m_calendarsSection);
+
+    // Calendars of any service that offers an iCalendar address, on any desktop.
+    m_addRow = new QWidget;
+    auto *addLayout = new QHBoxLayout(m_addRow);
+    addLayout->setContentsMargins(0, 0, 0, 0);
+    addLayout->addStretch(1);
+    auto *addButton = new QPushButton(QStringLiteral("Add Calendar from URL\u2026"), m_addRow);
+    addButton->setObjectName(QStringLiteral("addCalendarButton"));
+    addLayout->addWidget(addButton);
+    layout->addWidget(m_addRow);
+    connect(addButton, &QPushButton::clicked, this, [this] {
+        auto *dialog = new AddCalendarDialog(m_source.addCalendar, this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->open();
+    });
     layout->addStretch(1);
 
     m_source = calendarPaneSource(service);
@@ -293,6 +354,7 @@ CalendarSettingsView::CalendarSettingsView(CalendarService *service, QWidget *pa
         for (auto signal : {&CalendarService::authorizationStatusChanged, &CalendarService::isEnabledChanged,
                             &CalendarService::eventsChanged, &CalendarService::disabledCalendarIdsChanged})
             connect(service, signal, this, &CalendarSettingsView::reload);
+        connect(service, &CalendarService::calendarsChanged, this, &CalendarSettingsView::rebuildCalendars);
     }
     reload();
 }
@@ -319,6 +381,7 @@ void CalendarSettingsView::rebuildCalendars() {
         m_source.hasService ? sortedCalendarGroups(m_source.groups()) : QList<CalendarGroup>();
     m_calendarsSection->setVisible(!groups.isEmpty());
     const QSet<QString> disabled = m_source.disabledIds();
+    m_addRow->setVisible(m_source.hasService);
 
     for (const CalendarGroup &group : groups) {
         const QString key = calendarGroupKey(group);
@@ -374,6 +437,18 @@ void CalendarSettingsView::rebuildCalendars() {
             box->setObjectName(QStringLiteral("calendarCheckbox"));
             box->setAccessibleName(QStringLiteral("Show %1 on the bar").arg(calendar.title));
             rowLayout->addWidget(box);
+            if (calendar.addedByApp) {
+                auto *remove = new QPushButton(QStringLiteral("Remove"), row);
+                remove->setObjectName(QStringLiteral("removeCalendarButton"));
+                remove->setFlat(true);
+                remove->setAccessibleName(QStringLiteral("Remove %1").arg(calendar.title));
+                rowLayout->addWidget(remove);
+                const QString removed = calendar.identifier;
+                connect(remove, &QPushButton::clicked, this, [this, removed] {
+                    if (m_source.removeCalendar)
+                        m_source.removeCalendar(removed);
+                });
+            }
             m_calendarsSection->addRow(row);
             const QString id = calendar.identifier;
             connect(box, &TriStateCheckbox::activated, this, [this, id](bool enabled) {
@@ -382,6 +457,64 @@ void CalendarSettingsView::rebuildCalendars() {
             });
         }
     }
+}
+
+AddCalendarDialog::AddCalendarDialog(
+    std::function<void(const QString &, std::function<void(AddCalendarResult)>)> add, QWidget *parent)
+    : QDialog(parent), m_add(std::move(add)) {
+    setObjectName(QStringLiteral("addCalendarDialog"));
+    setWindowTitle(QStringLiteral("Add Calendar from URL"));
+    auto *layout = new QVBoxLayout(this);
+    auto *intro =
+        new QLabel(QStringLiteral("Paste the address of a calendar in iCalendar format. Google, Outlook, "
+                                  "Nextcloud, Fastmail and iCloud show it in the calendar's sharing "
+                                  "settings (for example \u201cSecret address in iCal format\u201d)."),
+                   this);
+    intro->setWordWrap(true);
+    layout->addWidget(intro);
+    m_address = new QLineEdit(this);
+    m_address->setObjectName(QStringLiteral("addressField"));
+    m_address->setPlaceholderText(QStringLiteral("webcal://example.com/calendar.ics"));
+    m_address->setMinimumWidth(420);
+    layout->addWidget(m_address);
+    m_error = new ToneLabel({}, Tone::Red, this);
+    m_error->setObjectName(QStringLiteral("addressError"));
+    m_error->setWordWrap(true);
+    m_error->hide();
+    layout->addWidget(m_error);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
+    m_addButton = buttons->addButton(QStringLiteral("Add"), QDialogButtonBox::AcceptRole);
+    m_addButton->setObjectName(QStringLiteral("addButton"));
+    m_addButton->setDefault(true);
+    m_addButton->setEnabled(false);
+    layout->addWidget(buttons);
+    connect(m_address, &QLineEdit::textChanged, this,
+            [this](const QString &text) { m_addButton->setEnabled(!text.trimmed().isEmpty()); });
+    connect(buttons, &QDialogButtonBox::accepted, this, &AddCalendarDialog::submit);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+}
+
+void AddCalendarDialog::submit() {
+    if (!m_add)
+        return;
+    m_addButton->setEnabled(false);
+    m_address->setEnabled(false);
+    m_addButton->setText(QStringLiteral("Checking\u2026"));
+    m_error->hide();
+    m_add(m_address->text(), [self = QPointer<AddCalendarDialog>(this)](AddCalendarResult result) {
+        if (!self)
+            return;
+        if (result.ok) {
+            self->accept();
+            return;
+        }
+        self->m_addButton->setText(QStringLiteral("Add"));
+        self->m_addButton->setEnabled(true);
+        self->m_address->setEnabled(true);
+        self->m_error->setText(result.text);
+        self->m_error->show();
+        self->m_address->setFocus();
+    });
 }
 
 } // namespace daybrook

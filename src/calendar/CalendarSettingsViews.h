@@ -4,9 +4,11 @@
 #include "core/ToggleState.h"
 #include "widgets/SettingsWidgets.h"
 
+#include <QDialog>
 #include <QPointer>
 #include <functional>
 
+class QLineEdit;
 class QPushButton;
 class QVBoxLayout;
 
@@ -24,7 +26,7 @@ struct CalendarRowState {
     qsizetype eventCount = 0;
 };
 
-enum class CalendarRowControl { Connected, Enable, OpenSettings, Connect };
+enum class CalendarRowControl { Connected, Enable, OpenSettings, Connect, Retry };
 
 struct CalendarRowPresentation {
     QString statusText;
@@ -63,6 +65,7 @@ private:
     QWidget *m_deniedControls;
     QPushButton *m_openSettingsButton;
     QPushButton *m_connectButton;
+    QPushButton *m_retryButton;
     ToneLabel *m_detailText;
 };
 
@@ -79,6 +82,9 @@ struct CalendarPaneSource {
     std::function<void(const QList<Calendar> &, bool)> setCalendars;
     std::function<void()> refresh;
     std::function<void()> disconnect;
+    // Answers once, on a later turn of the event loop.
+    std::function<void(const QString &, std::function<void(AddCalendarResult)>)> addCalendar;
+    std::function<void(const QString &)> removeCalendar;
 };
 CalendarPaneSource calendarPaneSource(CalendarService *service);
 
@@ -88,6 +94,23 @@ QList<CalendarGroup> sortedCalendarGroups(QList<CalendarGroup> groups);
 QString calendarGroupKey(const CalendarGroup &group);
 QString calendarGroupTitle(const CalendarGroup &group);
 ToggleState calendarGroupState(const CalendarGroup &group, const QSet<QString> &disabledIds);
+
+// Asks for the address of a calendar on the web and subscribes to it; stays
+// open with the reason when that fails.
+class AddCalendarDialog : public QDialog {
+    Q_OBJECT
+public:
+    AddCalendarDialog(std::function<void(const QString &, std::function<void(AddCalendarResult)>)> add,
+                      QWidget *parent = nullptr);
+
+private:
+    void submit();
+
+    std::function<void(const QString &, std::function<void(AddCalendarResult)>)> m_add;
+    QLineEdit *m_address;
+    ToneLabel *m_error;
+    QPushButton *m_addButton;
+};
 
 class CalendarSettingsView : public QWidget {
     Q_OBJECT
@@ -107,6 +130,7 @@ private:
     QSet<QString> m_expandedSources;
     ToneLabel *m_eventCount;
     FormSection *m_calendarsSection;
+    QWidget *m_addRow;
 };
 
 } // namespace daybrook

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QUrl>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -18,6 +19,16 @@ struct StoreCalendar {
     // The account the calendar belongs to; absent when it has no parent.
     std::optional<QString> accountUid;
     QString accountName;
+    // Subscribed to through this program, which may therefore remove it again.
+    bool addedByApp = false;
+};
+
+// A calendar read from an iCalendar address, fetched and kept by the store.
+struct NewWebCalendar {
+    QString displayName;
+    QUrl address; // http or https
+    QString color;
+    int refreshMinutes = 30;
 };
 
 // One occurrence of an event: recurring events give one per occurrence.
@@ -56,6 +67,8 @@ class CalendarStore : public QObject {
 public:
     using OpenCallback = std::function<void(StoreOpenResult)>;
     using FetchCallback = std::function<void(StoreFetchResult)>;
+    // An empty text means success.
+    using DoneCallback = std::function<void(QString error)>;
 
     using QObject::QObject;
 
@@ -67,6 +80,22 @@ public:
     virtual QList<StoreCalendar> calendars() const = 0;
     // Occurrences of every enabled calendar overlapping [start, end).
     virtual void fetch(const QDateTime &start, const QDateTime &end, FetchCallback done) = 0;
+
+    // Subscribes to a calendar on the web; it is listed as added by this program.
+    virtual void addWebCalendar(const NewWebCalendar &, DoneCallback done) { unsupported(std::move(done)); }
+    // Removes a calendar this program added; others are refused.
+    virtual void removeCalendar(const QString &, DoneCallback done) { unsupported(std::move(done)); }
+    // Asks every enabled calendar that keeps a copy of a remote one to bring it
+    // up to date. Answers when all have answered or after a bounded wait; the
+    // new events arrive through changed().
+    virtual void synchronize(DoneCallback done) { unsupported(std::move(done)); }
+
+protected:
+    void unsupported(DoneCallback done) {
+        QMetaObject::invokeMethod(
+            this, [done = std::move(done)] { done(QStringLiteral("not supported by this calendar store")); },
+            Qt::QueuedConnection);
+    }
 
 Q_SIGNALS:
     // A calendar was added, removed or changed, or an event in the watched

@@ -31,6 +31,14 @@ constexpr int openTimeoutMs = 10000;
 // read at once, and its view reports what the next synchronisation changes.
 constexpr guint32 connectWaitSeconds = guint32(-1); // "do not wait"
 constexpr const char *sourcesService = "org.gnome.evolution.dataserver.Sources5";
+// Calendars subscribed to from the settings hang under a parent source of our
+// own: that is how they are recognised (and the only ones removed), and the
+// settings group them under its name like any other account.
+constexpr const char *appParentUid = "daybrook-subscriptions";
+constexpr const char *appParentName = "Added by Daybrook";
+// Remote calendars that have not answered a refresh request by then are left
+// to synchronise in the background.
+constexpr int syncTimeoutMs = 20000;
 
 QString text(const char *utf8) {
     return utf8 ? QString::fromUtf8(utf8) : QString();
@@ -393,6 +401,7 @@ public:
             calendar.color = text(color);
             g_free(color);
             const char *parentUid = e_source_get_parent(source);
+            calendar.addedByApp = g_strcmp0(parentUid, appParentUid) == 0;
             if (parentUid && *parentUid) {
                 // A parent that does not exist is no account to show.
                 if (ESource *parent = e_source_registry_ref_source(m_registry, parentUid)) {
@@ -453,6 +462,106 @@ public:
         });
     }
 
+    void addWebCalendar(const NewWebCalendar &calendar, DoneCallback done) override {
+        open([this, calendar, done = std::move(done)](StoreOpenResult opened) {
+            if (!opened.ok) {
+                done(opened.error);
+                return;
+            }
+            GError *error = nullptr;
+            ESource *source = e_source_new(nullptr, nullptr, &error);
+            if (!source) {
+                done(errorText(error));
+                g_clear_error(&error);
+                return;
+            }
+            e_source_set_display_name(source, calendar.displayName.toUtf8().constData());
+            e_source_set_parent(source, appParentUid);
+            auto *extension = e_source_get_extension(source, E_SOURCE_EXTENSION_CALENDAR);
+            e_source_backend_set_backend_name(E_SOURCE_BACKEND(extension), "webcal");
+            e_source_selectable_set_color(E_SOURCE_SELECTABLE(extension),
+                                          calendar.color.toUtf8().constData());
+            GUri *uri = g_uri_parse(calendar.address.toString(QUrl::FullyEncoded).toUtf8().constData(),
+                                    G_URI_FLAGS_ENCODED, nullptr);
+            e_source_webdav_set_uri(
+                E_SOURCE_WEBDAV(e_source_get_extension(source, E_SOURCE_EXTENSION_WEBDAV_BACKEND)), uri);
+            if (uri)
+                g_uri_unref(uri);
+            e_source_security_set_secure(
+                E_SOURCE_SECURITY(e_source_get_extension(source, E_SOURCE_EXTENSION_SECURITY)),
+                calendar.address.scheme() == QLatin1String("https"));
+            auto *refresh = E_SOURCE_REFRESH(e_source_get_extension(source, E_SOURCE_EXTENSION_REFRESH));
+            e_source_refresh_set_enabled(refresh, TRUE);
+            e_source_refresh_set_interval_minutes(refresh, guint(std::max(1, calendar.refreshMinutes)));
+            // Keep the events for when the machine is offline.
+            e_source_offline_set_stay_synchronized(
+                E_SOURCE_OFFLINE(e_source_get_extension(source, E_SOURCE_EXTENSION_OFFLINE)), TRUE);
+
+            GList *sources = g_list_append(nullptr, source);
+            if (ESource *parent = e_source_registry_ref_source(m_registry, appParentUid)) {
+                g_object_unref(parent);
+            } else {
+                ESource *created = e_source_new_with_uid(appParentUid, nullptr, nullptr);
+                e_source_set_display_name(created, appParentName);
+                sources = g_list_prepend(sources, created);
+            }
+            e_source_registry_create_sources(m_registry, sources, m_cancellable,
+                                             &EdsCalendarStore::operationDone,
+                                             new OperationContext{this, done});
+            g_list_free_full(sources, g_object_unref);
+        });
+    }
+
+    void removeCalendar(const QString &uid, DoneCallback done) override {
+        open([this, uid, done = std::move(done)](StoreOpenResult opened) {
+            if (!opened.ok) {
+                done(opened.error);
+                return;
+            }
+            ESource *source = e_source_registry_ref_source(m_registry, uid.toUtf8().constData());
+            if (!source || g_strcmp0(e_source_get_parent(source), appParentUid) != 0) {
+                if (source)
+                    g_object_unref(source);
+                done(QStringLiteral("only calendars added here can be removed here"));
+                return;
+            }
+            e_source_remove(source, m_cancellable, &EdsCalendarStore::operationDone,
+                            new OperationContext{this, done});
+            g_object_unref(source);
+        });
+    }
+
+    void synchronize(DoneCallback done) override {
+        auto sync = std::make_shared<Sync>();
+        sync->done = std::move(done);
+        sync->cancellable = g_cancellable_new();
+        QTimer::singleShot(syncTimeoutMs, this, [weak = std::weak_ptr<Sync>(sync)] {
+            if (const auto late = weak.lock()) {
+                g_cancellable_cancel(late->cancellable);
+                finishSync(late, QStringLiteral("the calendars did not answer in time"));
+            }
+        });
+        open([this, sync](StoreOpenResult opened) {
+            if (!opened.ok) {
+                finishSync(sync, opened.error);
+                return;
+            }
+            const QList<StoreCalendar> all = calendars();
+            sync->pending = int(all.size()) + 1;
+            for (const StoreCalendar &calendar : all) {
+                withClient(calendar.uid, [this, sync](ECalClient *client, const QString &) {
+                    if (!client || sync->finished || !e_client_check_refresh_supported(E_CLIENT(client))) {
+                        syncStep(sync);
+                        return;
+                    }
+                    e_client_refresh(E_CLIENT(client), sync->cancellable, &EdsCalendarStore::refreshed,
+                                     new SyncContext{this, sync});
+                });
+            }
+            syncStep(sync);
+        });
+    }
+
 private:
     struct Fetch {
         FetchCallback done;
@@ -498,6 +607,63 @@ private:
         QPointer<EdsCalendarStore> store;
         quint64 attempt = 0;
     };
+
+    struct OperationContext {
+        QPointer<EdsCalendarStore> store;
+        DoneCallback done;
+    };
+
+    struct Sync {
+        DoneCallback done;
+        GCancellable *cancellable = nullptr;
+        int pending = 0;
+        bool finished = false;
+
+        ~Sync() { g_object_unref(cancellable); }
+    };
+
+    struct SyncContext {
+        QPointer<EdsCalendarStore> store;
+        std::shared_ptr<Sync> sync;
+    };
+
+    // Both creating and removing sources answer here.
+    static void operationDone(GObject *object, GAsyncResult *result, gpointer data) {
+        std::unique_ptr<OperationContext> context(static_cast<OperationContext *>(data));
+        GError *error = nullptr;
+        const gboolean ok =
+            E_IS_SOURCE_REGISTRY(object)
+                ? e_source_registry_create_sources_finish(E_SOURCE_REGISTRY(object), result, &error)
+                : e_source_remove_finish(E_SOURCE(object), result, &error);
+        const QString message = ok ? QString() : errorText(error);
+        g_clear_error(&error);
+        if (context->store && !context->store->m_destroying)
+            context->done(message);
+    }
+
+    static void refreshed(GObject *object, GAsyncResult *result, gpointer data) {
+        std::unique_ptr<SyncContext> context(static_cast<SyncContext *>(data));
+        GError *error = nullptr;
+        if (!e_client_refresh_finish(E_CLIENT(object), result, &error) && !isCancelled(error))
+            qCDebug(lcCalendar) << "cannot refresh" << e_source_get_uid(e_client_get_source(E_CLIENT(object)))
+                                << errorText(error);
+        g_clear_error(&error);
+        if (context->store)
+            syncStep(context->sync);
+    }
+
+    static void syncStep(const std::shared_ptr<Sync> &sync) {
+        if (--sync->pending == 0)
+            finishSync(sync, {});
+    }
+
+    static void finishSync(const std::shared_ptr<Sync> &sync, const QString &error) {
+        if (sync->finished)
+            return;
+        sync->finished = true;
+        const auto done = std::move(sync->done);
+        done(error);
+    }
 
     static EdsCalendarStore *currentOpen(const OpenContext &context) {
         EdsCalendarStore *self = context.store.data();
@@ -842,16 +1008,27 @@ private:
         slot.view = view;
         for (const char *name : {"objects-added", "objects-modified", "objects-removed"})
             g_signal_connect(view, name, G_CALLBACK(&EdsCalendarStore::viewChanged), self);
-        GTask *task = g_task_new(nullptr, self->m_cancellable, &EdsCalendarStore::viewStarted, nullptr);
+        // A calendar that copies a remote one may fill its copy between our
+        // read and the start of the view, unseen by both: read once more after.
+        ESource *calendarSource = e_client_get_source(E_CLIENT(context->client));
+        auto *backend = E_SOURCE_BACKEND(e_source_get_extension(calendarSource, E_SOURCE_EXTENSION_CALENDAR));
+        const bool remote = g_strcmp0(e_source_backend_get_backend_name(backend), "local") != 0 &&
+                            g_strcmp0(e_source_backend_get_backend_name(backend), "contacts") != 0;
+        GTask *task = g_task_new(nullptr, self->m_cancellable, &EdsCalendarStore::viewStarted,
+                                 remote ? new QPointer<EdsCalendarStore>(self) : nullptr);
         g_task_set_task_data(task, g_object_ref(view), g_object_unref);
         g_task_run_in_thread(task, startViewInThread);
         g_object_unref(task);
     }
 
-    static void viewStarted(GObject *, GAsyncResult *result, gpointer) {
+    static void viewStarted(GObject *, GAsyncResult *result, gpointer data) {
+        std::unique_ptr<QPointer<EdsCalendarStore>> remoteStore(
+            static_cast<QPointer<EdsCalendarStore> *>(data));
         GError *error = nullptr;
         if (!g_task_propagate_boolean(G_TASK(result), &error) && !isCancelled(error))
             qCDebug(lcCalendar) << "cannot start calendar view:" << errorText(error);
+        else if (remoteStore && *remoteStore)
+            Q_EMIT(*remoteStore)->changed();
         g_clear_error(&error);
     }
 

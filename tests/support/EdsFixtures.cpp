@@ -50,7 +50,7 @@ QByteArray berlinZoneId() {
     return QByteArray(i_cal_timezone_get_tzid(i_cal_timezone_get_builtin_timezone("Europe/Berlin")));
 }
 
-QByteArray vevent(const char *uid, const char *start, const char *end, const char *summaryLine,
+QByteArray vevent(const char *uid, const char *start, const char *end, const QByteArray &summaryLine,
                   const char *extra) {
     const bool date = std::strlen(start) == 8;
     const QByteArray zone = date ? ";VALUE=DATE:" : ";TZID=" + berlinZoneId() + ":";
@@ -58,23 +58,30 @@ QByteArray vevent(const char *uid, const char *start, const char *end, const cha
            start + "\r\nDTEND" + zone + end + "\r\n" + summaryLine + extra + "END:VEVENT\r\n";
 }
 
-void createEvent(ECalClient *client, const QByteArray &ics) {
+void writeEvent(ECalClient *client, const QByteArray &ics, std::optional<ECalObjModType> modify) {
     GError *error = nullptr;
     ICalComponent *component = i_cal_component_new_from_string(ics.constData());
     checkGLib(component != nullptr, nullptr, ics.constData());
-    checkGLib(e_cal_client_create_object_sync(client, component, E_CAL_OPERATION_FLAG_NONE, nullptr, nullptr,
-                                              &error),
-              error, "create");
+    checkGLib(modify ? e_cal_client_modify_object_sync(client, component, *modify, E_CAL_OPERATION_FLAG_NONE,
+                                                       nullptr, &error)
+                     : e_cal_client_create_object_sync(client, component, E_CAL_OPERATION_FLAG_NONE, nullptr,
+                                                       nullptr, &error),
+              error, "write event");
     g_object_unref(component);
 }
 
-void modifyEvent(ECalClient *client, const QByteArray &ics, ECalObjModType mod) {
-    GError *error = nullptr;
-    ICalComponent *component = i_cal_component_new_from_string(ics.constData());
-    checkGLib(
-        e_cal_client_modify_object_sync(client, component, mod, E_CAL_OPERATION_FLAG_NONE, nullptr, &error),
-        error, "modify");
-    g_object_unref(component);
+FeedServer::FeedServer() {
+    server.route("/feed.ics", [this](const QHttpServerRequest &request) {
+        userAgents << QString::fromUtf8(request.value("User-Agent"));
+        return QHttpServerResponse("text/calendar", body);
+    });
+    server.route("/page.html",
+                 [] { return QHttpServerResponse("text/html", "<html><body>Hi</body></html>"); });
+    port = server.listen(QHostAddress::LocalHost);
+}
+
+QUrl FeedServer::url(const char *path) const {
+    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(QLatin1String(path)));
 }
 
 } // namespace daybrook::test

@@ -5,6 +5,9 @@
 // calendar program would write them.
 
 #include <QByteArray>
+#include <QHttpServer>
+#include <QStringList>
+#include <QUrl>
 #include <optional>
 
 #include <libecal/libecal.h>
@@ -31,10 +34,23 @@ QByteArray berlinZoneId();
 
 // An event in Berlin time; times are "yyyyMMddTHHmmss", or "yyyyMMdd" for a
 // date. `summaryLine` and `extra` are whole content lines ("SUMMARY:...\r\n").
-QByteArray vevent(const char *uid, const char *start, const char *end, const char *summaryLine,
+QByteArray vevent(const char *uid, const char *start, const char *end, const QByteArray &summaryLine,
                   const char *extra = "");
 
-void createEvent(ECalClient *client, const QByteArray &ics);
-void modifyEvent(ECalClient *client, const QByteArray &ics, ECalObjModType mod = E_CAL_OBJ_MOD_ALL);
+// Creates the event, or with `modify` changes the one it names.
+void writeEvent(ECalClient *client, const QByteArray &ics,
+                std::optional<ECalObjModType> modify = std::nullopt);
+
+// A calendar published on the web: `body` at /feed.ics, a 404 at /missing.ics
+// and an HTML page at /page.html, on 127.0.0.1. Remembers who asked.
+struct FeedServer {
+    QHttpServer server;
+    quint16 port = 0;
+    QByteArray body;
+    QStringList userAgents;
+
+    FeedServer();
+    QUrl url(const char *path) const;
+};
 
 } // namespace daybrook::test

@@ -13,15 +13,15 @@ namespace {
 
 const QDate day(2026, 3, 10);
 
-QDateTime at(int h, int m, int s = 0, QDate date = day) {
-    return test::localTime(h, m, s, date);
+QDateTime at(int h, int m, int s = 0) {
+    return test::localTime(h, m, s, day);
 }
 
-TimeEntry todoistTask(const QString &id, const QString &label, const QDateTime &start) {
+TimeEntry task(const QString &id, const QString &label, const QDateTime &start) {
     return TodoistEntry{id, start, start.addSecs(900), label, Color::rgb(1, 0, 0), QStringLiteral("Inbox")};
 }
 
-TimeEntry calendarEvent(const QString &id, const QString &label, const QDateTime &start) {
+TimeEntry calEvent(const QString &id, const QString &label, const QDateTime &start) {
     return CalendarEntry{id, start, start.addSecs(1800), label, Color::rgb(0, 0, 1), QStringLiteral("Work")};
 }
 
@@ -38,8 +38,11 @@ QStringList describe(const TimeEntryList &entries) {
 // session, which unit tests do not have (the integration tests use it).
 class MemoryStore : public CalendarStore {
 public:
-    QList<StoreCalendar> list;
-    QList<StoreInstance> instances;
+    QList<StoreCalendar> list{{"home", "Home", "#00ff00", std::nullopt, {}},
+                              {"work", "Work", {}, std::nullopt, {}}};
+    QList<StoreInstance> instances{{"home", "h1", {}, at(8, 0), at(8, 30), false, QStringLiteral("Run")},
+                                   {"work", "w1", {}, at(9, 0), at(9, 30), false, QStringLiteral("Sync")},
+                                   {"work", "w2", {}, at(0, 0), at(0, 30), true, QStringLiteral("Off")}};
     int fetches = 0;
 
     bool isOpen() const override { return true; }
@@ -54,16 +57,11 @@ public:
     QList<StoreCalendar> calendars() const override { return list; }
     void fetch(const QDateTime &, const QDateTime &, FetchCallback done) override {
         ++fetches;
-        StoreFetchResult result{true, {}, list, instances};
         QMetaObject::invokeMethod(
-            this, [done, result] { done(result); }, Qt::QueuedConnection);
+            this, [done, result = StoreFetchResult{true, {}, list, instances}] { done(result); },
+            Qt::QueuedConnection);
     }
 };
-
-StoreInstance instance(const QString &calendar, const QString &uid, const QDateTime &start,
-                       std::optional<QString> summary, bool allDay = false) {
-    return StoreInstance{calendar, uid, {}, start, start.addSecs(1800), allDay, std::move(summary)};
-}
 
 } // namespace
 
@@ -75,18 +73,13 @@ class DataSourceTest : public QObject {
     std::unique_ptr<DataSource> makeSource() {
         auto store = std::make_unique<MemoryStore>();
         m_store = store.get();
-        m_store->list = {
-            StoreCalendar{
-                QStringLiteral("home"), QStringLiteral("Home"), QStringLiteral("#00ff00"), std::nullopt, {}},
-            StoreCalendar{QStringLiteral("work"), QStringLiteral("Work"), {}, std::nullopt, {}}};
-        m_store->instances = {
-            instance(QStringLiteral("home"), QStringLiteral("h1"), at(8, 0), QStringLiteral("Run")),
-            instance(QStringLiteral("work"), QStringLiteral("w1"), at(9, 0), QStringLiteral("Sync")),
-            instance(QStringLiteral("work"), QStringLiteral("w2"), at(0, 0), QStringLiteral("Off"), true)};
         TodoistConfig offline;
         offline.apiBaseUrl = QUrl(QStringLiteral("http://127.0.0.1:9"));
-        return std::make_unique<DataSource>(std::make_unique<CalendarService>(std::move(store)),
-                                            std::make_unique<TodoistService>(offline));
+        auto source = std::make_unique<DataSource>(std::make_unique<CalendarService>(std::move(store)),
+                                                   std::make_unique<TodoistService>(offline));
+        [&] { QTRY_COMPARE(source->timeEntries().size(), 2); }();
+        [&] { QTRY_VERIFY(!source->calendarService()->isLoading()); }();
+        return source;
     }
 
 private Q_SLOTS:
@@ -97,107 +90,80 @@ private Q_SLOTS:
     }
 
     void combinesWithinTheSameLocalMinute_data() {
+        QTest::addColumn<QByteArray>("zone");
         QTest::addColumn<QDateTime>("taskStart");
         QTest::addColumn<QDateTime>("eventStart");
-        QTest::addColumn<QString>("taskLabel");
         QTest::addColumn<QString>("eventLabel");
+        QTest::addColumn<QString>("taskLabel");
         QTest::addColumn<bool>("combined");
         const QString plan = QStringLiteral("Plan");
-        QTest::newRow("start and end of one minute") << at(9, 0, 0) << at(9, 0, 59) << plan << plan << true;
+        const QByteArray berlin = "Europe/Berlin";
+        QTest::newRow("start and end of one minute")
+            << berlin << at(9, 0, 0) << at(9, 0, 59) << plan << QString() << true;
         QTest::newRow("fraction of a second")
-            << at(9, 0, 0).addMSecs(999) << at(9, 0, 0) << plan << plan << true;
-        QTest::newRow("one second into the next minute")
-            << at(8, 59, 59) << at(9, 0, 0) << plan << plan << false;
-        QTest::newRow("letter case") << at(9, 0) << at(9, 0) << plan << QStringLiteral("plan") << false;
-        QTest::newRow("trailing blank") << at(9, 0) << at(9, 0) << plan << QStringLiteral("Plan ") << false;
+            << berlin << at(9, 0, 0).addMSecs(999) << at(9, 0, 0) << plan << QString() << true;
+        QTest::newRow("next minute") << berlin << at(8, 59, 59) << at(9, 0, 0) << plan << QString() << false;
+        QTest::newRow("letter case") << berlin << at(9, 0) << at(9, 0) << QStringLiteral("plan") << QString()
+                                     << false;
+        QTest::newRow("trailing blank")
+            << berlin << at(9, 0) << at(9, 0) << QStringLiteral("Plan ") << QString() << false;
         // "Café" precomposed and with a combining accent.
         QTest::newRow("canonically equivalent")
-            << at(9, 0) << at(9, 0) << QStringLiteral("Caf\u00E9") << QStringLiteral("Cafe\u0301") << true;
+            << berlin << at(9, 0) << at(9, 0) << QStringLiteral("Cafe\u0301") << QStringLiteral("Caf\u00E9")
+            << true;
         // 02:30 happens twice when summer time ends; an hour apart is not the same minute.
         QTest::newRow("repeated hour")
-            << QDateTime(QDate(2026, 10, 25), QTime(0, 30), Qt::UTC)
-            << QDateTime(QDate(2026, 10, 25), QTime(1, 30), Qt::UTC) << plan << plan << false;
+            << berlin << QDateTime(QDate(2026, 10, 25), QTime(0, 30), Qt::UTC)
+            << QDateTime(QDate(2026, 10, 25), QTime(1, 30), Qt::UTC) << plan << QString() << false;
+        // UTC+05:45: minutes of the local clock, not of UTC.
+        const QDateTime kathmandu = QDateTime(QDate(2026, 3, 10), QTime(3, 15, 30), Qt::UTC);
+        QTest::newRow("quarter-hour zone") << QByteArray("Asia/Kathmandu") << kathmandu
+                                           << kathmandu.addSecs(29) << plan << QString() << true;
     }
     void combinesWithinTheSameLocalMinute() {
+        QFETCH(QByteArray, zone);
         QFETCH(QDateTime, taskStart);
         QFETCH(QDateTime, eventStart);
-        QFETCH(QString, taskLabel);
         QFETCH(QString, eventLabel);
+        QFETCH(QString, taskLabel);
         QFETCH(bool, combined);
-        const TimeEntryList merged = mergeEntries({todoistTask("t", taskLabel, taskStart)},
-                                                  {calendarEvent("e", eventLabel, eventStart)});
-        QCOMPARE(describe(merged), (combined ? QStringList{"both:t"} : QStringList{"event:e", "task:t"}));
-    }
-
-    void combinesAcrossZoneOffsetsOfQuarterHours() {
-        test::setTimeZone("Asia/Kathmandu"); // UTC+05:45
-        const QDateTime local = QDateTime(day, QTime(9, 0, 30), Qt::LocalTime).toUTC();
+        test::setTimeZone(zone);
         const TimeEntryList merged =
-            mergeEntries({todoistTask("t", "Plan", local)}, {calendarEvent("e", "Plan", local.addSecs(29))});
-        QCOMPARE(describe(merged), QStringList{"both:t"});
-        QCOMPARE(
-            matchKey(todoistTask("t", "Plan", local)),
-            QStringLiteral("Plan|%1").arg(QDateTime(day, QTime(9, 0), Qt::LocalTime).toSecsSinceEpoch()));
+            mergeEntries({task("t", taskLabel.isEmpty() ? QStringLiteral("Plan") : taskLabel, taskStart)},
+                         {calEvent("e", eventLabel, eventStart)});
+        QCOMPARE(describe(merged), (combined ? QStringList{"both:t"} : QStringList{"event:e", "task:t"}));
     }
 
     void keepsOrderAndResolvesDuplicateKeys() {
         // Two tasks with one key: the later one is combined, neither stays alone.
         // Two events matching one task: both combined, with the task's identity.
-        const TimeEntryList merged =
-            mergeEntries({todoistTask("t1", "Plan", at(9, 0)), todoistTask("t2", "Plan", at(9, 0)),
-                          todoistTask("t3", "Solo", at(7, 0)), todoistTask("t4", "Twin", at(12, 0)),
-                          todoistTask("t5", "Twin", at(12, 0))},
-                         {calendarEvent("e1", "Plan", at(9, 0)), calendarEvent("e2", "Lunch", at(12, 0)),
-                          calendarEvent("e3", "Plan", at(9, 0, 30))});
+        const TimeEntryList merged = mergeEntries(
+            {task("t1", "Plan", at(9, 0)), task("t2", "Plan", at(9, 0)), task("t3", "Solo", at(7, 0)),
+             task("t4", "Twin", at(12, 0)), task("t5", "Twin", at(12, 0))},
+            {calEvent("e1", "Plan", at(9, 0)), calEvent("e2", "Lunch", at(12, 0)),
+             calEvent("e3", "Plan", at(9, 0, 30))});
         QCOMPARE(describe(merged),
                  (QStringList{"both:t2", "event:e2", "both:t2", "task:t3", "task:t4", "task:t5"}));
-
-        const CombinedEntry *both = merged.first().as<CombinedEntry>();
-        QCOMPARE(merged.first().label(), QStringLiteral("Plan"));
-        QCOMPARE(merged.first().startTime(), at(9, 0));
-        QCOMPARE(merged.first().endTime(), std::optional<QDateTime>(at(9, 30)));
-        QCOMPARE(merged.first().color(), Color::rgb(1, 0, 0));
-        QCOMPARE(merged.first().groupName(), std::optional<QString>(QStringLiteral("Inbox")));
-        QCOMPARE(merged.first().sourceName(), QStringLiteral("Todoist \u00B7 Calendar"));
-        QCOMPARE(both->calendarEntry.id, QStringLiteral("e1"));
+        const TimeEntry &both = merged.first();
+        QCOMPARE(both.as<CombinedEntry>()->calendarEntry.id, QStringLiteral("e1"));
         QCOMPARE(merged[2].as<CombinedEntry>()->calendarEntry.id, QStringLiteral("e3"));
+        // The task's look, the event's end.
+        QCOMPARE((std::tuple{both.startTime(), both.endTime(), both.color(), both.groupName()}),
+                 (std::tuple{at(9, 0), std::optional(at(9, 30)), Color::rgb(1, 0, 0),
+                             std::optional(QStringLiteral("Inbox"))}));
+        QCOMPARE(both.sourceName(), QStringLiteral("Todoist \u00B7 Calendar"));
     }
 
-    void eventsBecomeEntries() {
+    void eventsBecomeEntriesUnlessFilteredOut() {
         auto source = makeSource();
         CalendarService &calendar = *source->calendarService();
-        const auto home =
-            std::make_shared<const Calendar>(Calendar{"home", "Home", std::nullopt, std::nullopt});
-        CalendarEvent base{"x", at(9, 0), at(10, 0), false, home, QStringLiteral("Title")};
-
-        CalendarEvent untitled = base;
-        untitled.title = std::nullopt;
-        QCOMPARE(calendar.makeEntry(untitled)->label, QStringLiteral("Event"));
-        CalendarEvent empty = base;
-        empty.title = QString();
-        QCOMPARE(calendar.makeEntry(empty)->label, QString());
-        QCOMPARE(calendar.makeEntry(base)->color, standardBlue());
-        QCOMPARE(calendar.makeEntry(base)->groupName, std::optional<QString>(QStringLiteral("Home")));
-
-        CalendarEvent open = base;
-        open.endDate = std::nullopt;
-        QVERIFY(!calendar.makeEntry(open));
-        CalendarEvent allDay = base;
-        allDay.isAllDay = true;
-        QVERIFY(!calendar.makeEntry(allDay));
-        calendar.setCalendar(QStringLiteral("home"), false);
-        QVERIFY(!calendar.makeEntry(base));
-    }
-
-    void followsFiltersWithoutFetching() {
-        auto source = makeSource();
-        CalendarService &calendar = *source->calendarService();
-        QTRY_COMPARE(describe(source->timeEntries()), (QStringList{"event:h1", "event:w1"}));
-        QTRY_VERIFY(!calendar.isLoading());
         const int fetches = m_store->fetches;
-        QCOMPARE(source->timeEntries()[1].color(), standardBlue());
-        QCOMPARE(source->timeEntries()[0].color().toQColor().name(), QStringLiteral("#00ff00"));
+        CalendarEvent empty{"x", at(9, 0), at(10, 0), false, nullptr, QString()};
+        QCOMPARE(calendar.makeEntry(empty)->label, QString()); // only an absent title becomes "Event"
+        empty.endDate = std::nullopt;
+        QVERIFY(!calendar.makeEntry(empty));
 
+        // Filters apply to the events held, without a new fetch.
         calendar.setCalendar(QStringLiteral("work"), false);
         QTRY_COMPARE(describe(source->timeEntries()), QStringList{"event:h1"});
         calendar.setCalendar(QStringLiteral("work"), true);
@@ -213,9 +179,6 @@ private Q_SLOTS:
     void aBurstOfChangesGivesOneRebuild() {
         auto source = makeSource();
         CalendarService &calendar = *source->calendarService();
-        QTRY_COMPARE(source->timeEntries().size(), 2);
-        QTRY_VERIFY(!calendar.isLoading());
-
         QSignalSpy rebuilt(source.get(), &DataSource::timeEntriesChanged);
         calendar.setCalendar(QStringLiteral("home"), false);
         calendar.setIsEnabled(false);
@@ -236,8 +199,6 @@ private Q_SLOTS:
     void disconnectingDuringAFetchLeavesNoEvents() {
         auto source = makeSource();
         CalendarService &calendar = *source->calendarService();
-        QTRY_COMPARE(source->timeEntries().size(), 2);
-        QTRY_VERIFY(!calendar.isLoading());
         calendar.fetchEvents();
         calendar.disconnect();
         QTRY_VERIFY(!calendar.isLoading());

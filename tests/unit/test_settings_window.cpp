@@ -232,7 +232,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<bool>("enabled");
         QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("control"); // connected, enable, open settings, connect
+        QTest::addColumn<int>("control"); // connected, enable, open settings, connect, retry
         const char *denied = "Access denied - enable in System Settings";
         for (const auto &[name, service, status, enabled, text, control] : {
                  std::tuple{"no service", false, 3, true, "Service unavailable", 3},
@@ -240,7 +240,8 @@ private Q_SLOTS:
                  {"off, full access", true, 3, false, "Disabled", 1},
                  {"off, denied", true, 2, false, "Disabled", 1},
                  {"not determined", true, 0, true, "Not connected", 3},
-                 {"restricted", true, 1, true, denied, 3},
+                 {"restricted", true, 1, true,
+                  "Cannot reach the calendar service - install evolution-data-server", 4},
                  {"denied", true, 2, true, denied, 2},
                  {"full access", true, 3, true, "Reading events from your calendar", 0},
                  {"write only", true, 4, true, "Write-only access - need full access", 3},
