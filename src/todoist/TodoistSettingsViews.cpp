@@ -15,6 +15,8 @@ TodoistRowPresentation presentTodoistRow(const TodoistRowState &state) {
     TodoistRowPresentation result;
     if (!state.hasService)
         result.statusText = QStringLiteral("Service unavailable");
+    else if (!state.isConnected && state.waitingForKeyring)
+        result.statusText = QStringLiteral("Waiting for the keyring…");
     else if (!state.isConnected)
         result.statusText = QStringLiteral("Not connected");
     else
@@ -26,7 +28,7 @@ TodoistRowPresentation presentTodoistRow(const TodoistRowState &state) {
                                 .arg(state.tasksWithDueTime)
                                 .arg(state.tasksDueToday);
     if (state.hasService)
-        result.errorText = state.error;
+        result.errorText = state.error ? state.error : state.secretStoreNotice;
     return result;
 }
 
@@ -63,8 +65,10 @@ TodoistIntegrationRow::TodoistIntegrationRow(TodoistService *service, QWidget *p
         });
 
     if (service) {
-        for (auto signal : {&TodoistService::accessTokenChanged, &TodoistService::tasksChanged,
-                            &TodoistService::errorChanged, &TodoistService::projectsChanged})
+        for (auto signal :
+             {&TodoistService::accessTokenChanged, &TodoistService::tasksChanged,
+              &TodoistService::errorChanged, &TodoistService::projectsChanged,
+              &TodoistService::waitingForKeyringChanged, &TodoistService::secretStoreNoticeChanged})
             connect(service, signal, this, &TodoistIntegrationRow::refresh);
     }
     refresh();
@@ -79,6 +83,8 @@ TodoistRowState TodoistIntegrationRow::currentState() const {
     state.tasksWithDueTime = m_service->tasksWithDueTimeCount();
     state.tasksDueToday = m_service->tasksDueToday().size();
     state.error = m_service->error();
+    state.waitingForKeyring = m_service->isWaitingForKeyring();
+    state.secretStoreNotice = m_service->secretStoreNotice();
     return state;
 }
 

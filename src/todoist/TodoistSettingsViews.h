@@ -20,6 +20,8 @@ struct TodoistRowState {
     int tasksWithDueTime = 0;
     qsizetype tasksDueToday = 0;
     std::optional<QString> error;
+    bool waitingForKeyring = false;
+    std::optional<QString> secretStoreNotice;
 };
 
 struct TodoistRowPresentation {
