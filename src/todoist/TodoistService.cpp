@@ -113,6 +113,12 @@ QCoro::Task<HttpResult> send(QNetworkAccessManager *network, QNetworkRequest req
     const auto take = [reply, body, refuse] {
         if (reply->property(tooLargeProperty).toBool() || !reply->isOpen())
             return;
+        if (body->isEmpty()) {
+            bool known = false;
+            const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+            if (known && length > 0 && length <= TodoistService::maxBodyBytes)
+                body->reserve(length);
+        }
         while (reply->bytesAvailable() > 0) {
             const QByteArray chunk = reply->read(readBufferBytes);
             if (body->size() + chunk.size() > TodoistService::maxBodyBytes) {
@@ -454,12 +460,14 @@ QCoro::Task<> TodoistService::fetchAll() {
     // that failed for a passing reason keeps what the user sees; only a
     // refused token empties it.
     if (session == m_session) {
+        // The old lists are freed on the thread pool: tens of thousands of
+        // tasks take a frame or two to free.
         if (projects.failure.kind == Failure::None || projects.failure.kind == Failure::Refused) {
-            m_projects = std::move(projects.items);
+            offUiThread([old = std::exchange(m_projects, std::move(projects.items))] { return old.size(); });
             Q_EMIT projectsChanged();
         }
         if (tasks.failure.kind == Failure::None || tasks.failure.kind == Failure::Refused) {
-            m_tasks = std::move(tasks.items);
+            offUiThread([old = std::exchange(m_tasks, std::move(tasks.items))] { return old.size(); });
             Q_EMIT tasksChanged();
         }
         if (projects.failure.kind == Failure::None && tasks.failure.kind == Failure::None) {
@@ -513,6 +521,8 @@ QCoro::Task<TodoistService::ListResult<TodoistProject>> TodoistService::fetchPro
                 result.items.append(std::move(project));
             }
         }
+        if (!page.value->nextCursor)
+            seen = {}; // freed here, not on the UI thread
         return PageOutcome{true, page.value->nextCursor};
     });
     if (alive.expired())
@@ -541,6 +551,8 @@ QCoro::Task<TodoistService::ListResult<TodoistTask>> TodoistService::fetchTasks(
                 result.items.append(std::move(task));
             }
         }
+        if (!page.value->nextCursor)
+            seen = {}; // freed here, not on the UI thread
         return PageOutcome{true, page.value->nextCursor};
     });
     if (alive.expired())
