@@ -17,12 +17,14 @@ public:
     QStringList operations;
     Status failure = Status::Ok;
 
-    QCoro::Task<Result> read(QString key) override;
-    QCoro::Task<Result> write(QString key, QString value) override;
-    QCoro::Task<Result> remove(QString key) override;
+    QCoro::Task<Result> read(QString key) override { return run(QStringLiteral("read"), key, {}); }
+    QCoro::Task<Result> write(QString key, QString value) override {
+        return run(QStringLiteral("write"), key, value);
+    }
+    QCoro::Task<Result> remove(QString key) override { return run(QStringLiteral("remove"), key, {}); }
 
 private:
-    QCoro::Task<bool> answer(QString operation);
+    QCoro::Task<Result> run(QString operation, QString key, QString value);
 };
 
 } // namespace daybrook::test
