@@ -152,6 +152,10 @@ QCoro::Task<SecretStore::Result> KeychainSecretStore::read(QString key) {
     // The search found it: "not found" now means it was locked again meanwhile.
     if (search.outcome == Search::Outcome::Answered && result.status == Status::NotFound)
         result = unavailable(QStringLiteral("the keyring did not hand out the item"));
+    // No Secret Service on the bus and no other store answering: waiting for
+    // one would show "waiting" for ever.
+    if (search.outcome == Search::Outcome::NoService && result.status == Status::Unavailable)
+        result.status = Status::Missing;
     co_return result;
 }
 
