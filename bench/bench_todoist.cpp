@@ -1,13 +1,20 @@
 // Todoist: decoding a large account's tasks and turning them into entries.
 //   daybrook_bench --benchmark_filter=Todoist --benchmark_repetitions=10
 //   --benchmark_report_aggregates_only=true
+#include "StallWatch.h"
 #include "todoist/TodoistDecoding.h"
 #include "todoist/TodoistEntries.h"
+#include "todoist/TodoistService.h"
 
+#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <atomic>
 #include <benchmark/benchmark.h>
+#include <thread>
 
 using namespace daybrook;
 
@@ -81,9 +88,9 @@ QJsonObject realisticTask(int i) {
     };
 }
 
-QByteArray realisticTaskBody() {
+QByteArray realisticTaskBody(int count = taskCount) {
     QJsonArray results;
-    for (int i = 0; i < taskCount; ++i)
+    for (int i = 0; i < count; ++i)
         results.append(realisticTask(i));
     return QJsonDocument(QJsonObject{{"results", results}, {"next_cursor", QJsonValue()}})
         .toJson(QJsonDocument::Compact);
@@ -125,5 +132,103 @@ void BM_TodoistToTimeEntries(benchmark::State &state) {
     state.counters["entries"] = double(produced);
 }
 BENCHMARK(BM_TodoistToTimeEntries)->Unit(benchmark::kMillisecond);
+
+// Answers every request on 127.0.0.1 from its own thread (so that serving
+// costs the measured event loop nothing): tasks get `tasks`, the rest an
+// empty page.
+class PageServer {
+public:
+    explicit PageServer(QByteArray tasks) : m_tasks(std::move(tasks)) {
+        std::atomic<quint16> port = 0;
+        m_thread = std::thread([this, &port] {
+            QTcpServer server;
+            server.listen(QHostAddress::LocalHost);
+            port = server.serverPort();
+            while (!m_stop) {
+                if (!server.waitForNewConnection(50))
+                    continue;
+                std::unique_ptr<QTcpSocket> socket(server.nextPendingConnection());
+                QByteArray head;
+                while (!head.contains("\r\n\r\n") && socket->waitForReadyRead(5000))
+                    head += socket->readAll();
+                const QByteArray body = head.startsWith("GET /api/v1/tasks")
+                                            ? m_tasks
+                                            : QByteArray(R"({"results": [], "next_cursor": null})");
+                socket->write("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: application/json\r\n"
+                              "Content-Length: " +
+                              QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                while (socket->bytesToWrite() > 0 && socket->waitForBytesWritten(5000)) {
+                }
+                socket->disconnectFromHost();
+            }
+        });
+        while (port == 0)
+            std::this_thread::yield();
+        m_port = port;
+    }
+    ~PageServer() {
+        m_stop = true;
+        m_thread.join();
+    }
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
+
+private:
+    QByteArray m_tasks;
+    std::thread m_thread;
+    std::atomic<bool> m_stop = false;
+    quint16 m_port = 0;
+};
+
+// Nothing stored and nothing kept: the benchmark must not touch the desktop's keyring.
+class NoSecrets : public SecretStore {
+public:
+    QCoro::Task<Result> read(QString) override { co_return Result{Status::NotFound, {}, {}}; }
+    QCoro::Task<Result> write(QString, QString) override { co_return Result{}; }
+    QCoro::Task<Result> remove(QString) override { co_return Result{}; }
+};
+
+// The longest the UI thread's event loop stalls while the service fetches and
+// decodes a 14 MB task page (issue: it froze for seconds when decoding ran
+// there). Frames are 16 ms; the figure to watch is stall_ms_max.
+void BM_TodoistFetchStall(benchmark::State &state) {
+    constexpr int bigTaskCount = 20000;
+    const QByteArray body = realisticTaskBody(bigTaskCount);
+    PageServer server(body);
+    TodoistConfig config;
+    config.apiBaseUrl = server.url();
+    config.tokenUrl = server.url();
+    TodoistService service(config, std::make_shared<NoSecrets>());
+    service.setAccessToken(QStringLiteral("bench"));
+    // What the loop shows with nothing to do, for comparison (other programs
+    // on the machine preempt it too).
+    {
+        StallWatch watch;
+        QEventLoop loop;
+        QTimer::singleShot(500, &loop, &QEventLoop::quit);
+        loop.exec();
+        state.counters["idle_stall_ms"] = watch.longestMs();
+    }
+    double worst = 0;
+    qsizetype tasks = 0;
+    for (auto _ : state) {
+        StallWatch watch;
+        QEventLoop loop;
+        bool done = false;
+        [](TodoistService *s, bool *flag, QEventLoop *l) -> QCoro::Task<> {
+            co_await s->fetchAll();
+            *flag = true;
+            l->quit();
+        }(&service, &done, &loop);
+        if (!done)
+            loop.exec();
+        worst = std::max(worst, watch.longestMs());
+        tasks = service.tasks().size();
+    }
+    if (tasks != bigTaskCount)
+        state.SkipWithError("the fetch failed");
+    state.counters["bytes"] = double(body.size());
+    state.counters["stall_ms_max"] = worst;
+}
+BENCHMARK(BM_TodoistFetchStall)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 } // namespace

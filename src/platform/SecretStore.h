@@ -12,13 +12,17 @@ class SecretStore {
 public:
     enum class Status {
         Ok,
-        NotFound,    // read: nothing stored under that key
-        Unavailable, // no secret service answered, or it refused
+        NotFound, // read: the store is open and holds nothing under that key
+        // The answer is not known yet: the store is locked, its unlock prompt
+        // was dismissed or is still waiting for the user, or it did not answer
+        // in time. Asking again later may succeed; this never means "empty".
+        Unavailable,
+        Missing, // the desktop has no secret store at all: nothing can be kept
     };
     struct Result {
         Status status = Status::Ok;
         QString value;   // the secret, for a successful read
-        QString message; // why, for Unavailable
+        QString message; // why, for Unavailable and Missing
     };
 
     virtual ~SecretStore() = default;
@@ -42,6 +46,7 @@ public:
 
 private:
     QString m_service;
+    bool m_askedToUnlock = false;
 };
 
 } // namespace daybrook

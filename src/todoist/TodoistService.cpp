@@ -6,16 +6,20 @@
 #include "core/UserDefaults.h"
 #include "todoist/TodoistDecoding.h"
 
+#include <QCoroFuture>
 #include <QCoroNetworkReply>
 #include <QCoroSignal>
 #include <QDesktopServices>
+#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPromise>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrlQuery>
 #include <algorithm>
-#include <cstdio>
+#include <type_traits>
 
 namespace daybrook {
 
@@ -36,6 +40,14 @@ constexpr int maxPages = 1000;
 // expire between the check and the server reading it.
 constexpr qint64 refreshMarginSecs = 60;
 constexpr auto tooLargeProperty = "daybrookBodyTooLarge";
+constexpr auto deadlineProperty = "daybrookDeadlinePassed";
+// What the network layer may hold for us before we read it: the size cap is
+// counted as bytes arrive, so at most this much lies beyond it.
+constexpr qint64 readBufferBytes = 256 * 1024;
+// Retries after passing failures wait at most this long, and a server's
+// Retry-After is believed up to this much.
+constexpr qint64 maxRetryDelayMs = 5 * 60 * 1000;
+constexpr qint64 maxRetryAfterMs = 60 * 60 * 1000;
 
 // What one HTTP exchange gave: either a complete response (status and body) or
 // a transfer failure with its description.
@@ -45,6 +57,7 @@ struct HttpResult {
     bool tooLarge = false;
     int status = 0;
     QByteArray body;
+    std::optional<qint64> retryAfterMs;
 
     bool isSuccess() const { return !transferFailed && status >= 200 && status < 300; }
 };
@@ -60,19 +73,62 @@ QString tooLargeText() {
         .arg(TodoistService::maxBodyBytes / (1024 * 1024));
 }
 
+// Retry-After as seconds or as an HTTP date; absent when missing or unreadable.
+std::optional<qint64> parseRetryAfter(const QByteArray &value) {
+    if (value.isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    const qint64 seconds = value.trimmed().toLongLong(&ok);
+    qint64 ms = 0;
+    if (ok) {
+        ms = seconds > maxRetryAfterMs / 1000 ? maxRetryAfterMs : seconds * 1000;
+    } else {
+        QDateTime at = QLocale::c().toDateTime(QString::fromLatin1(value.trimmed()),
+                                               QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
+        if (!at.isValid())
+            return std::nullopt;
+        at.setTimeSpec(Qt::UTC);
+        ms = Clock::now().msecsTo(at);
+    }
+    return std::clamp<qint64>(ms, 0, maxRetryAfterMs);
+}
+
 // Sends one request. Redirects are never followed: a request carries the token,
-// and the only hosts that may see it are the configured ones. Bodies above the
-// size limit are refused while they arrive, not after.
+// and the only hosts that may see it are the configured ones. The body is read
+// as it arrives and refused once it passes the size limit, with the network
+// layer's buffer kept small so that a fast server cannot push far beyond it. A
+// request ends after `timeoutMs` without data, and after `deadlineMs` in all.
 QCoro::Task<HttpResult> send(QNetworkAccessManager *network, QNetworkRequest request, int timeoutMs,
-                             std::optional<QByteArray> postBody) {
+                             int deadlineMs, std::optional<QByteArray> postBody) {
     request.setTransferTimeout(timeoutMs);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     QNetworkReply *reply = postBody ? network->post(request, *postBody) : network->get(request);
+    reply->setReadBufferSize(readBufferBytes);
     const auto refuse = [reply] {
         if (reply->property(tooLargeProperty).toBool())
             return;
         reply->setProperty(tooLargeProperty, true);
         reply->abort();
+    };
+    auto body = std::make_shared<QByteArray>();
+    const auto take = [reply, body, refuse] {
+        if (reply->property(tooLargeProperty).toBool() || !reply->isOpen())
+            return;
+        if (body->isEmpty()) {
+            bool known = false;
+            const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+            if (known && length > 0 && length <= TodoistService::maxBodyBytes)
+                body->reserve(length);
+        }
+        while (reply->bytesAvailable() > 0) {
+            const QByteArray chunk = reply->read(readBufferBytes);
+            if (body->size() + chunk.size() > TodoistService::maxBodyBytes) {
+                body->clear();
+                refuse();
+                return;
+            }
+            body->append(chunk);
+        }
     };
     QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, refuse] {
         bool ok = false;
@@ -80,36 +136,52 @@ QCoro::Task<HttpResult> send(QNetworkAccessManager *network, QNetworkRequest req
         if (ok && length > TodoistService::maxBodyBytes)
             refuse();
     });
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [refuse](qint64 received, qint64) {
-        if (received > TodoistService::maxBodyBytes)
-            refuse();
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, take);
+    auto *deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    QObject::connect(deadline, &QTimer::timeout, reply, [reply] {
+        reply->setProperty(deadlineProperty, true);
+        reply->abort();
     });
+    deadline->start(deadlineMs);
 
     co_await reply;
+    deadline->stop();
+    take();
 
     HttpResult result;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     result.tooLarge = reply->property(tooLargeProperty).toBool();
-    if (!result.tooLarge && reply->isOpen())
-        result.body = reply->readAll();
-    if (result.body.size() > TodoistService::maxBodyBytes) {
-        result.tooLarge = true;
-        result.body.clear();
-    }
+    if (!result.tooLarge)
+        result.body = std::move(*body);
     if (result.tooLarge) {
         result.transferFailed = true;
         result.transferError = tooLargeText();
     } else if (isTransferError(reply->error()) || !status.isValid()) {
         result.transferFailed = true;
-        // Nothing but the transfer time-out cancels a request here, and Qt
-        // calls that "Operation canceled".
+        // Only our own time-outs cancel a request here, and Qt calls those
+        // "Operation canceled".
         result.transferError = reply->error() == QNetworkReply::OperationCanceledError
                                    ? QStringLiteral("The request timed out")
                                    : reply->errorString();
     }
     result.status = status.toInt();
+    result.retryAfterMs = parseRetryAfter(reply->rawHeader("Retry-After"));
     reply->deleteLater();
     co_return result;
+}
+
+// Runs `work` on the thread pool; the future's result is `work`'s.
+template <typename Work> QFuture<std::invoke_result_t<Work>> offUiThread(Work work) {
+    using Result = std::invoke_result_t<Work>;
+    auto promise = std::make_shared<QPromise<Result>>();
+    QFuture<Result> future = promise->future();
+    promise->start();
+    QThreadPool::globalInstance()->start([promise, work = std::move(work)]() mutable {
+        promise->addResult(work());
+        promise->finish();
+    });
+    return future;
 }
 
 // An application/x-www-form-urlencoded body. Values are percent-encoded: an
@@ -147,11 +219,6 @@ QDateTime expiryAfter(qint64 seconds) {
     return Clock::now().addSecs(std::clamp<qint64>(seconds, 0, century));
 }
 
-void printConsoleLine(const QString &line) {
-    std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
-    std::fflush(stdout);
-}
-
 } // namespace
 
 TodoistConfig TodoistConfig::fromBuild() {
@@ -172,7 +239,12 @@ TodoistService::TodoistService(TodoistConfig config, QObject *parent)
 TodoistService::TodoistService(TodoistConfig config, std::shared_ptr<SecretStore> secrets, QObject *parent)
     : QObject(parent), m_config(std::move(config)), m_secrets(std::move(secrets)),
       m_network(new QNetworkAccessManager(this)),
-      m_urlOpener([](const QUrl &url) { QDesktopServices::openUrl(url); }) {
+      m_urlOpener([](const QUrl &url) { QDesktopServices::openUrl(url); }), m_retryTimer(new QTimer(this)) {
+    m_retryTimer->setSingleShot(true);
+    connect(m_retryTimer, &QTimer::timeout, this, [this] {
+        m_notBefore = QDeadlineTimer(0);
+        fetchAll();
+    });
     // The stored token arrives later; assigning it then writes it back and
     // starts the first fetch.
     loadStoredToken();
@@ -200,8 +272,7 @@ void TodoistService::setUrlOpener(UrlOpener opener) {
 // MARK: Token state and the secret store
 
 void TodoistService::setAccessToken(const std::optional<QString> &token) {
-    ++m_session;
-    m_tokenAssigned = true;
+    claimToken();
     assignRefreshState(std::nullopt, std::nullopt);
     assignAccessToken(token);
 }
@@ -231,46 +302,73 @@ void TodoistService::assignRefreshState(const std::optional<QString> &refresh,
             {SecretOp::Kind::Write, expiresAtKey, expiresAt->toUTC().toString(Qt::ISODateWithMs), {}});
 }
 
+// A new account (or none) from now on: whatever was in flight, scheduled or
+// still being looked up for the old one is void.
+void TodoistService::claimToken() {
+    ++m_session;
+    m_tokenAssigned = true;
+    setWaitingForKeyring(false);
+    resetRetries();
+}
+
+// Only a keyring that is open and holds nothing means "not signed in". A locked
+// or silent one is asked again later, and nothing is written or deleted
+// meanwhile: a sign-in must survive a keyring that is unlocked a minute after
+// login. A token found is used as it is, not written back.
 void TodoistService::loadStoredToken() {
     struct Loaded {
         std::optional<QString> token, refresh;
         std::optional<QDateTime> expiresAt;
+        bool unknown = false;
     };
     auto loaded = std::make_shared<Loaded>();
-    enqueueSecret({SecretOp::Kind::Read, accessTokenKey, {}, [loaded](const SecretStore::Result &result) {
-                       if (result.status == SecretStore::Status::Ok && !result.value.isEmpty())
-                           loaded->token = result.value;
-                   }});
-    enqueueSecret({SecretOp::Kind::Read, refreshTokenKey, {}, [loaded](const SecretStore::Result &result) {
-                       if (result.status == SecretStore::Status::Ok && !result.value.isEmpty())
-                           loaded->refresh = result.value;
-                   }});
-    enqueueSecret({SecretOp::Kind::Read, expiresAtKey, {}, [this, loaded](const SecretStore::Result &result) {
-                       if (result.status == SecretStore::Status::Ok) {
-                           const QDateTime at = QDateTime::fromString(result.value, Qt::ISODateWithMs);
-                           if (at.isValid())
-                               loaded->expiresAt = at.toUTC();
-                       }
-                       finishLoadingToken(loaded->token, loaded->refresh, loaded->expiresAt);
-                   }});
-}
-
-void TodoistService::finishLoadingToken(std::optional<QString> token, std::optional<QString> refresh,
-                                        std::optional<QDateTime> expiresAt) {
-    // A sign-in (or any other assignment) that happened meanwhile is newer than
-    // what was stored.
-    if (!m_tokenAssigned) {
-        if (!token) {
-            refresh.reset();
-            expiresAt.reset();
-        }
-        m_refreshToken = refresh;
-        m_expiresAt = expiresAt;
-        assignAccessToken(token);
-        if (token)
-            fetchAll();
-    }
-    Q_EMIT storedTokenLoaded();
+    const auto note = [loaded](const SecretStore::Result &result, std::optional<QString> &into) {
+        if (result.status == SecretStore::Status::Unavailable)
+            loaded->unknown = true;
+        else if (result.status == SecretStore::Status::Ok && !result.value.isEmpty())
+            into = result.value;
+    };
+    enqueueSecret(
+        {SecretOp::Kind::Read, accessTokenKey, {}, [loaded, note](const SecretStore::Result &result) {
+             note(result, loaded->token);
+         }});
+    enqueueSecret(
+        {SecretOp::Kind::Read, refreshTokenKey, {}, [loaded, note](const SecretStore::Result &result) {
+             note(result, loaded->refresh);
+         }});
+    enqueueSecret(
+        {SecretOp::Kind::Read, expiresAtKey, {}, [this, loaded, note](const SecretStore::Result &result) {
+             std::optional<QString> text;
+             note(result, text);
+             if (text) {
+                 const QDateTime at = QDateTime::fromString(*text, Qt::ISODateWithMs);
+                 if (at.isValid())
+                     loaded->expiresAt = at.toUTC();
+             }
+             // A sign-in or sign-out meanwhile is newer than what was stored.
+             if (m_tokenAssigned) {
+                 Q_EMIT storedTokenLoaded();
+                 return;
+             }
+             if (loaded->unknown) {
+                 qCDebug(lcTodoist) << "the keyring cannot tell yet whether a sign-in is stored";
+                 setWaitingForKeyring(true);
+                 QTimer::singleShot(m_config.secretRetryMs, this, [this] {
+                     if (!m_tokenAssigned)
+                         loadStoredToken();
+                 });
+                 return;
+             }
+             setWaitingForKeyring(false);
+             if (loaded->token) {
+                 m_refreshToken = loaded->refresh;
+                 m_expiresAt = loaded->expiresAt;
+                 m_accessToken = loaded->token;
+                 Q_EMIT accessTokenChanged();
+                 fetchAll();
+             }
+             Q_EMIT storedTokenLoaded();
+         }});
 }
 
 void TodoistService::enqueueSecret(SecretOp op) {
@@ -290,7 +388,7 @@ QCoro::Task<> TodoistService::runSecretOps() {
         m_secretOps.pop_front();
         SecretStore::Result result;
         if (!store) {
-            result.status = SecretStore::Status::Unavailable;
+            result.status = SecretStore::Status::Missing;
             result.message = QStringLiteral("no secret store");
         } else if (op.kind == SecretOp::Kind::Read) {
             result = co_await store->read(op.key);
@@ -301,8 +399,17 @@ QCoro::Task<> TodoistService::runSecretOps() {
         }
         if (alive.expired())
             co_return;
-        if (result.status == SecretStore::Status::Unavailable)
-            reportSecretStoreUnavailable(result.message);
+        if (result.status != SecretStore::Status::Ok && result.status != SecretStore::Status::NotFound)
+            qCDebug(lcTodoist).noquote() << "secret store:" << result.message;
+        if (result.status == SecretStore::Status::Missing)
+            setSecretStoreNotice(
+                QStringLiteral("No keyring is available: the sign-in lasts until Daybrook quits"));
+        else if (op.kind == SecretOp::Kind::Write)
+            setSecretStoreNotice(
+                result.status == SecretStore::Status::Ok
+                    ? std::nullopt
+                    : std::optional(QStringLiteral(
+                          "The keyring did not store the sign-in: it lasts until Daybrook quits")));
         if (op.done)
             op.done(result);
     }
@@ -310,20 +417,25 @@ QCoro::Task<> TodoistService::runSecretOps() {
     Q_EMIT secretOperationsFinished();
 }
 
-void TodoistService::reportSecretStoreUnavailable(const QString &message) {
-    if (m_reportedSecretStore)
-        return;
-    m_reportedSecretStore = true;
-    printConsoleLine(QStringLiteral("Todoist: no secret store available (%1); a sign-in is kept in memory "
-                                    "until Daybrook quits")
-                         .arg(message));
-}
-
 // MARK: Observed state
 
 void TodoistService::setError(const std::optional<QString> &error) {
     m_error = error;
     Q_EMIT errorChanged();
+}
+
+void TodoistService::setWaitingForKeyring(bool waiting) {
+    if (m_waitingForKeyring == waiting)
+        return;
+    m_waitingForKeyring = waiting;
+    Q_EMIT waitingForKeyringChanged();
+}
+
+void TodoistService::setSecretStoreNotice(const std::optional<QString> &notice) {
+    if (m_secretStoreNotice == notice)
+        return;
+    m_secretStoreNotice = notice;
+    Q_EMIT secretStoreNoticeChanged();
 }
 
 void TodoistService::setLoading(bool loading) {
@@ -336,34 +448,76 @@ void TodoistService::setLoading(bool loading) {
 QCoro::Task<> TodoistService::fetchAll() {
     if (!m_accessToken)
         co_return;
+    // The server asked us to wait: the retry already scheduled for that
+    // moment fetches then.
+    if (!m_notBefore.hasExpired())
+        co_return;
     const std::weak_ptr<int> alive = m_lifetime;
     const quint64 session = m_session;
     setLoading(true);
 
     // Both tasks start at once and run concurrently.
-    QCoro::Task<QList<TodoistProject>> projectsTask = fetchProjects(session);
-    QCoro::Task<QList<TodoistTask>> tasksTask = fetchTasks(session);
-    QList<TodoistProject> projects = co_await projectsTask;
-    QList<TodoistTask> tasks = co_await tasksTask;
+    QCoro::Task<ListResult<TodoistProject>> projectsTask = fetchProjects(session);
+    QCoro::Task<ListResult<TodoistTask>> tasksTask = fetchTasks(session);
+    ListResult<TodoistProject> projects = co_await projectsTask;
+    ListResult<TodoistTask> tasks = co_await tasksTask;
     if (alive.expired())
         co_return;
 
-    // After a sign-out or a new sign-in these lists belong to nobody.
+    // After a sign-out or a new sign-in these lists belong to nobody. A list
+    // that failed for a passing reason keeps what the user sees; only a
+    // refused token empties it.
     if (session == m_session) {
-        m_projects = std::move(projects);
-        Q_EMIT projectsChanged();
-        m_tasks = std::move(tasks);
-        Q_EMIT tasksChanged();
+        // The old lists are freed on the thread pool: tens of thousands of
+        // tasks take a frame or two to free.
+        if (projects.failure.kind == Failure::None || projects.failure.kind == Failure::Refused) {
+            offUiThread([old = std::exchange(m_projects, std::move(projects.items))] { return old.size(); });
+            Q_EMIT projectsChanged();
+        }
+        if (tasks.failure.kind == Failure::None || tasks.failure.kind == Failure::Refused) {
+            offUiThread([old = std::exchange(m_tasks, std::move(tasks.items))] { return old.size(); });
+            Q_EMIT tasksChanged();
+        }
+        if (projects.failure.kind == Failure::None && tasks.failure.kind == Failure::None) {
+            resetRetries();
+            if (m_error)
+                setError(std::nullopt);
+        } else {
+            scheduleRetry(projects.failure, tasks.failure);
+        }
         writeDebugListing();
     }
     setLoading(false);
 }
 
-QCoro::Task<QList<TodoistProject>> TodoistService::fetchProjects(quint64 session) {
+// Passing failures are tried again, each time twice as late, never sooner than
+// a server's Retry-After and never later than a few minutes.
+void TodoistService::scheduleRetry(const ListFailure &projects, const ListFailure &tasks) {
+    if (projects.kind != Failure::Passing && tasks.kind != Failure::Passing)
+        return;
+    ++m_failuresInARow;
+    const int doublings = std::min(m_failuresInARow - 1, 16);
+    qint64 delayMs = std::min<qint64>(qint64(m_config.retryBaseMs) << doublings, maxRetryDelayMs);
+    const qint64 asked = std::max(projects.retryAfterMs.value_or(0), tasks.retryAfterMs.value_or(0));
+    if (asked > 0) {
+        m_notBefore = QDeadlineTimer(asked);
+        delayMs = std::max(delayMs, asked);
+    }
+    qCDebug(lcTodoist) << "fetching again in" << delayMs << "ms";
+    m_retryTimer->start(int(std::min<qint64>(delayMs, maxRetryAfterMs)));
+}
+
+void TodoistService::resetRetries() {
+    m_failuresInARow = 0;
+    m_notBefore = QDeadlineTimer(0);
+    m_retryTimer->stop();
+}
+
+QCoro::Task<TodoistService::ListResult<TodoistProject>> TodoistService::fetchProjects(quint64 session) {
     const std::weak_ptr<int> alive = m_lifetime;
-    QList<TodoistProject> projects;
+    ListResult<TodoistProject> result;
     QSet<QString> seen;
-    const bool ok = co_await fetchPages(QStringLiteral("/api/v1/projects"), [&](const QByteArray &body) {
+    result.failure = co_await fetchPages(QStringLiteral("/api/v1/projects"), [&](const QByteArray &body) {
         auto page = decodeProjectPage(body);
         if (!page) {
             qCDebug(lcTodoist).noquote() << "projects: cannot decode a page:" << forLog(page.error);
@@ -372,26 +526,28 @@ QCoro::Task<QList<TodoistProject>> TodoistService::fetchProjects(quint64 session
         for (TodoistProject &project : page.value->results) {
             if (!seen.contains(project.id)) {
                 seen.insert(project.id);
-                projects.append(std::move(project));
+                result.items.append(std::move(project));
             }
         }
+        if (!page.value->nextCursor)
+            seen = {}; // freed here, not on the UI thread
         return PageOutcome{true, page.value->nextCursor};
     });
     if (alive.expired())
         co_return {};
-    if (!ok) {
+    if (result.failure.kind != Failure::None) {
+        result.items.clear();
         if (session == m_session)
             setError(QStringLiteral("Failed to fetch projects"));
-        co_return {};
     }
-    co_return projects;
+    co_return result;
 }
 
-QCoro::Task<QList<TodoistTask>> TodoistService::fetchTasks(quint64 session) {
+QCoro::Task<TodoistService::ListResult<TodoistTask>> TodoistService::fetchTasks(quint64 session) {
     const std::weak_ptr<int> alive = m_lifetime;
-    QList<TodoistTask> tasks;
+    ListResult<TodoistTask> result;
     QSet<QString> seen;
-    const bool ok = co_await fetchPages(QStringLiteral("/api/v1/tasks"), [&](const QByteArray &body) {
+    result.failure = co_await fetchPages(QStringLiteral("/api/v1/tasks"), [&](const QByteArray &body) {
         auto page = decodeTaskPage(body);
         if (!page) {
             qCDebug(lcTodoist).noquote() << "tasks: cannot decode a page:" << forLog(page.error);
@@ -400,24 +556,28 @@ QCoro::Task<QList<TodoistTask>> TodoistService::fetchTasks(quint64 session) {
         for (TodoistTask &task : page.value->results) {
             if (!seen.contains(task.id)) {
                 seen.insert(task.id);
-                tasks.append(std::move(task));
+                result.items.append(std::move(task));
             }
         }
+        if (!page.value->nextCursor)
+            seen = {}; // freed here, not on the UI thread
         return PageOutcome{true, page.value->nextCursor};
     });
     if (alive.expired())
         co_return {};
-    if (!ok) {
+    if (result.failure.kind != Failure::None) {
+        result.items.clear();
         if (session == m_session)
             setError(QStringLiteral("Failed to fetch tasks"));
-        co_return {};
     }
-    co_return tasks;
+    co_return result;
 }
 
 // Follows one list through all its pages. Every page carries the current token;
-// a 401 gets one refresh of an expiring token and one retry of that page.
-QCoro::Task<bool> TodoistService::fetchPages(QString path, PageConsumer consume) {
+// a 401 gets one refresh of an expiring token and one retry of that page. Pages
+// are decoded on the thread pool (a large account's page takes long enough to
+// freeze the bar); `consume` runs there while this waits.
+QCoro::Task<TodoistService::ListFailure> TodoistService::fetchPages(QString path, PageConsumer consume) {
     const std::weak_ptr<int> alive = m_lifetime;
     std::optional<QString> cursor;
     QSet<QString> cursorsSeen;
@@ -426,7 +586,7 @@ QCoro::Task<bool> TodoistService::fetchPages(QString path, PageConsumer consume)
         HttpResult result;
         for (;;) {
             if (!co_await ensureFreshToken() || alive.expired() || !m_accessToken)
-                co_return false;
+                co_return ListFailure{Failure::Other, {}};
             const QString token = *m_accessToken;
             QUrl url = endpoint(m_config.apiBaseUrl, path);
             QString query = QStringLiteral("limit=%1").arg(pageLimit);
@@ -436,13 +596,14 @@ QCoro::Task<bool> TodoistService::fetchPages(QString path, PageConsumer consume)
             QNetworkRequest request(url);
             request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
             qCDebug(lcTodoist).noquote() << "GET" << url.path() << "page" << page + 1;
-            result = co_await send(m_network, request, m_config.timeoutMs, std::nullopt);
+            result = co_await send(m_network, request, m_config.timeoutMs, m_config.requestDeadlineMs,
+                                   std::nullopt);
             if (alive.expired())
-                co_return false;
+                co_return ListFailure{Failure::Other, {}};
             if (!result.transferFailed && result.status == 401 && !retried && m_refreshToken) {
                 retried = true;
                 if (!co_await refreshAccessToken(token) || alive.expired())
-                    co_return false;
+                    co_return ListFailure{Failure::Other, {}};
                 continue;
             }
             break;
@@ -452,22 +613,29 @@ QCoro::Task<bool> TodoistService::fetchPages(QString path, PageConsumer consume)
                 << path << "failed:"
                 << (result.transferFailed ? forLog(result.transferError)
                                           : QStringLiteral("HTTP %1").arg(result.status));
-            co_return false;
+            if (result.status == 401 || result.status == 403)
+                co_return ListFailure{Failure::Refused, {}};
+            const bool passing =
+                result.transferFailed ? !result.tooLarge : result.status >= 500 || result.status == 429;
+            co_return ListFailure{passing ? Failure::Passing : Failure::Other, result.retryAfterMs};
         }
-        const PageOutcome outcome = consume(result.body);
-        if (!outcome.ok)
-            co_return false;
+        // Named, not temporary: GCC 12 mishandles temporaries inside co_await.
+        const QByteArray body = std::move(result.body);
+        QFuture<PageOutcome> decoding = offUiThread([&consume, body] { return consume(body); });
+        const PageOutcome outcome = co_await decoding;
+        if (alive.expired() || !outcome.ok)
+            co_return ListFailure{Failure::Other, {}};
         if (!outcome.nextCursor)
-            co_return true;
+            co_return ListFailure{};
         if (cursorsSeen.contains(*outcome.nextCursor)) {
             qCDebug(lcTodoist).noquote() << path << "failed: the server repeated a cursor";
-            co_return false;
+            co_return ListFailure{Failure::Other, {}};
         }
         cursorsSeen.insert(*outcome.nextCursor);
         cursor = outcome.nextCursor;
     }
     qCDebug(lcTodoist).noquote() << path << "failed: more than" << maxPages << "pages";
-    co_return false;
+    co_return ListFailure{Failure::Other, {}};
 }
 
 QCoro::Task<bool> TodoistService::ensureFreshToken() {
@@ -500,7 +668,8 @@ QCoro::Task<bool> TodoistService::refreshAccessToken(QString staleToken) {
     const QByteArray body =
         formBody(oauth::refreshForm(*m_refreshToken, clientIdInUse(), m_config.clientSecret));
     qCDebug(lcTodoist).noquote() << "refreshing the access token";
-    const HttpResult result = co_await send(m_network, request, m_config.timeoutMs, body);
+    const HttpResult result =
+        co_await send(m_network, request, m_config.timeoutMs, m_config.requestDeadlineMs, body);
     if (alive.expired())
         co_return false;
 
@@ -643,8 +812,9 @@ QCoro::Task<std::optional<oauth::RegisteredClient>> TodoistService::registerClie
         QNetworkRequest request(m_config.registerUrl);
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
         qCDebug(lcTodoist).noquote() << "registering a client for" << redirect;
-        const HttpResult result = co_await send(m_network, request, m_config.timeoutMs,
-                                                oauth::registrationBody(QString::fromLatin1(redirect)));
+        const HttpResult result =
+            co_await send(m_network, request, m_config.timeoutMs, m_config.requestDeadlineMs,
+                          oauth::registrationBody(QString::fromLatin1(redirect)));
         if (alive.expired())
             co_return std::nullopt;
         if (result.transferFailed)
@@ -739,7 +909,8 @@ QCoro::Task<bool> TodoistService::exchangeToken(QString code, oauth::PendingAuth
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       QByteArrayLiteral("application/x-www-form-urlencoded"));
     const QByteArray body = formBody(oauth::exchangeForm(pending, code, m_config.clientSecret));
-    const HttpResult result = co_await send(m_network, request, m_config.timeoutMs, body);
+    const HttpResult result =
+        co_await send(m_network, request, m_config.timeoutMs, m_config.requestDeadlineMs, body);
     if (alive.expired())
         co_return false;
     if (result.transferFailed) {
@@ -765,9 +936,7 @@ QCoro::Task<bool> TodoistService::exchangeToken(QString code, oauth::PendingAuth
         co_return false;
     }
 
-    // A new account: whatever was in flight for the old one is void.
-    ++m_session;
-    m_tokenAssigned = true;
+    claimToken();
     std::optional<QDateTime> expiresAt;
     if (token.value->expiresIn)
         expiresAt = expiryAfter(*token.value->expiresIn);
@@ -792,7 +961,8 @@ QCoro::Task<std::optional<QString>> TodoistService::connectWithApiToken(QString 
     url.setQuery(QStringLiteral("limit=1"));
     QNetworkRequest request(url);
     request.setRawHeader("Authorization", "Bearer " + token.toLatin1());
-    const HttpResult result = co_await send(m_network, request, m_config.timeoutMs, std::nullopt);
+    const HttpResult result =
+        co_await send(m_network, request, m_config.timeoutMs, m_config.requestDeadlineMs, std::nullopt);
     if (alive.expired())
         co_return QString();
     if (result.transferFailed)
@@ -804,8 +974,7 @@ QCoro::Task<std::optional<QString>> TodoistService::connectWithApiToken(QString 
             .arg(result.status);
 
     endAuthorization();
-    ++m_session;
-    m_tokenAssigned = true;
+    claimToken();
     UserDefaults::setValue(apiTokenKey, true);
     assignRefreshState(std::nullopt, std::nullopt);
     assignAccessToken(token);
@@ -816,8 +985,7 @@ QCoro::Task<std::optional<QString>> TodoistService::connectWithApiToken(QString 
 }
 
 void TodoistService::dropRefusedSignIn() {
-    ++m_session;
-    m_tokenAssigned = true;
+    claimToken();
     assignRefreshState(std::nullopt, std::nullopt);
     assignAccessToken(std::nullopt);
     m_tasks.clear();
@@ -839,7 +1007,8 @@ QCoro::Task<> TodoistService::revoke(FormBody form) {
     QNetworkRequest request(endpoint(m_config.apiBaseUrl, QStringLiteral("/api/v1/revoke")));
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       QByteArrayLiteral("application/x-www-form-urlencoded"));
-    const HttpResult result = co_await send(m_network, request, m_config.timeoutMs, form);
+    const HttpResult result =
+        co_await send(m_network, request, m_config.timeoutMs, m_config.requestDeadlineMs, form);
     if (!alive.expired() && !result.isSuccess())
         qCDebug(lcTodoist).noquote() << "revocation failed:"
                                      << (result.transferFailed
@@ -859,8 +1028,7 @@ void TodoistService::disconnect() {
                                               m_config.clientSecret)));
     }
     UserDefaults::remove(apiTokenKey);
-    ++m_session;
-    m_tokenAssigned = true;
+    claimToken();
     assignRefreshState(std::nullopt, std::nullopt);
     assignAccessToken(std::nullopt);
     m_tasks.clear();

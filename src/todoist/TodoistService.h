@@ -8,6 +8,7 @@
 
 #include <QCoroTask>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
@@ -18,6 +19,7 @@
 #include <optional>
 
 class QNetworkAccessManager;
+class QTimer;
 
 namespace daybrook {
 
@@ -31,7 +33,13 @@ struct TodoistConfig {
     // sign-in. A distributor's own registration fills both in.
     QString clientId;
     QString clientSecret;
-    int timeoutMs = 60000; // a request fails after this long without any data moving
+    int timeoutMs = 60000;          // a request fails after this long without any data moving
+    int requestDeadlineMs = 120000; // ... and after this long in all, however slowly data moves
+    // After a passing failure (time-out, network error, 5xx, 429) the lists are
+    // fetched again after this long, doubling with each failure in a row.
+    int retryBaseMs = 5000;
+    // How often a locked or silent keyring is asked again for the stored sign-in.
+    int secretRetryMs = 5000;
 
     // The values fixed at configure time.
     static TodoistConfig fromBuild();
@@ -63,6 +71,12 @@ public:
     // Todoist refused to renew the sign-in: the tokens are gone and the user
     // has to connect again.
     bool isSignInExpired() const { return m_signInExpired; }
+    // The keyring has not said yet whether a sign-in is stored (it is locked,
+    // or did not answer); it is asked again until it does.
+    bool isWaitingForKeyring() const { return m_waitingForKeyring; }
+    // Why a sign-in will not survive a restart (no keyring, or it refused to
+    // store the token); absent while all is well.
+    const std::optional<QString> &secretStoreNotice() const { return m_secretStoreNotice; }
 
     // Expiring tokens: the token that gets a new access token, and when the
     // current one runs out (absent: it never does).
@@ -109,6 +123,8 @@ Q_SIGNALS:
     void accessTokenChanged();
     void oauthStateChanged();
     void signInExpiredChanged();
+    void waitingForKeyringChanged();
+    void secretStoreNoticeChanged();
     // The stored token has been looked up at start (whether or not one was found).
     void storedTokenLoaded();
     void secretOperationsFinished();
@@ -126,24 +142,38 @@ private:
         bool ok = false;
         std::optional<QString> nextCursor;
     };
+    // Runs off the UI thread: decodes one page and takes in its items.
     using PageConsumer = std::function<PageOutcome(const QByteArray &body)>;
     using FormBody = QByteArray;
+    // How a list fetch ended. Only a refusal of the token empties the list;
+    // a passing failure is tried again.
+    enum class Failure { None, Passing, Refused, Other };
+    struct ListFailure {
+        Failure kind = Failure::None;
+        std::optional<qint64> retryAfterMs; // what the server asked for
+    };
+    template <typename Item> struct ListResult {
+        QList<Item> items;
+        ListFailure failure;
+    };
 
     void loadStoredToken();
-    void finishLoadingToken(std::optional<QString> token, std::optional<QString> refresh,
-                            std::optional<QDateTime> expiresAt);
+    void claimToken();
+    void setWaitingForKeyring(bool waiting);
+    void setSecretStoreNotice(const std::optional<QString> &notice);
     void assignAccessToken(const std::optional<QString> &token);
     void assignRefreshState(const std::optional<QString> &refresh, const std::optional<QDateTime> &expiresAt);
     void enqueueSecret(SecretOp op);
     QCoro::Task<> runSecretOps();
-    void reportSecretStoreUnavailable(const QString &message);
 
     void setError(const std::optional<QString> &error);
     void setLoading(bool loading);
 
-    QCoro::Task<QList<TodoistProject>> fetchProjects(quint64 session);
-    QCoro::Task<QList<TodoistTask>> fetchTasks(quint64 session);
-    QCoro::Task<bool> fetchPages(QString path, PageConsumer consume);
+    QCoro::Task<ListResult<TodoistProject>> fetchProjects(quint64 session);
+    QCoro::Task<ListResult<TodoistTask>> fetchTasks(quint64 session);
+    QCoro::Task<ListFailure> fetchPages(QString path, PageConsumer consume);
+    void scheduleRetry(const ListFailure &projects, const ListFailure &tasks);
+    void resetRetries();
     QCoro::Task<> beginAuthorization(bool mayRegisterAgain);
     QCoro::Task<std::optional<oauth::RegisteredClient>> registerClient();
     QCoro::Task<bool> exchangeToken(QString code, oauth::PendingAuthorization pending);
@@ -188,10 +218,15 @@ private:
     quint64 m_session = 0;
     bool m_tokenAssigned = false; // a token was assigned before the stored one arrived
     bool m_refreshing = false;
+    bool m_waitingForKeyring = false;
+    std::optional<QString> m_secretStoreNotice;
+
+    QTimer *m_retryTimer = nullptr;
+    int m_failuresInARow = 0;
+    QDeadlineTimer m_notBefore{0}; // a server's Retry-After: no request before it
 
     std::deque<SecretOp> m_secretOps;
     bool m_secretsRunning = false;
-    bool m_reportedSecretStore = false;
 };
 
 } // namespace daybrook

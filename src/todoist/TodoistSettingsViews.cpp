@@ -20,6 +20,8 @@ TodoistRowPresentation presentTodoistRow(const TodoistRowState &state) {
         result.statusText = QStringLiteral("Service unavailable");
     else if (!state.isConnected && state.signInExpired)
         result.statusText = QStringLiteral("Sign-in expired. Connect again to show your tasks");
+    else if (!state.isConnected && state.waitingForKeyring)
+        result.statusText = QStringLiteral("Waiting for the keyring…");
     else if (!state.isConnected)
         result.statusText = QStringLiteral("Not connected");
     else
@@ -31,7 +33,7 @@ TodoistRowPresentation presentTodoistRow(const TodoistRowState &state) {
                                 .arg(state.tasksWithDueTime)
                                 .arg(state.tasksDueToday);
     if (state.hasService)
-        result.errorText = state.error;
+        result.errorText = state.error ? state.error : state.secretStoreNotice;
     return result;
 }
 
@@ -85,7 +87,8 @@ TodoistIntegrationRow::TodoistIntegrationRow(TodoistService *service, QWidget *p
     if (service) {
         for (auto signal : {&TodoistService::accessTokenChanged, &TodoistService::tasksChanged,
                             &TodoistService::errorChanged, &TodoistService::projectsChanged,
-                            &TodoistService::signInExpiredChanged})
+                            &TodoistService::waitingForKeyringChanged,
+                            &TodoistService::secretStoreNoticeChanged, &TodoistService::signInExpiredChanged})
             connect(service, signal, this, &TodoistIntegrationRow::refresh);
     }
     refresh();
@@ -150,6 +153,8 @@ TodoistRowState TodoistIntegrationRow::currentState() const {
     state.tasksWithDueTime = m_service->tasksWithDueTimeCount();
     state.tasksDueToday = m_service->tasksDueToday().size();
     state.error = m_service->error();
+    state.waitingForKeyring = m_service->isWaitingForKeyring();
+    state.secretStoreNotice = m_service->secretStoreNotice();
     return state;
 }
 

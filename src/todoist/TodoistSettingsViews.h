@@ -24,6 +24,8 @@ struct TodoistRowState {
     qsizetype tasksDueToday = 0;
     std::optional<QString> error;
     bool signInExpired = false; // Todoist refused to renew it; only while not connected
+    bool waitingForKeyring = false;
+    std::optional<QString> secretStoreNotice;
 };
 
 struct TodoistRowPresentation {
