@@ -64,17 +64,6 @@ private Q_SLOTS:
     // The uninstall script removes what the manifest lists: it must list every file.
     void theManifestListsEveryInstalledFile() { QCOMPARE(filesBelow(m_prefix.path()), m_manifest); }
 
-    void theDesktopEntryIsValidAndHandlesDaybrookLinks() {
-        const QString entry = m_prefix.path() + QStringLiteral("/share/applications/daybrook.desktop");
-        // Validated with every prefix in theEntryStartsTheInstalledProgram.
-        QVERIFY(test::desktopEntryValue(entry, "MimeType")
-                    .split(QLatin1Char(';'))
-                    .contains(QStringLiteral("x-scheme-handler/daybrook")));
-        // Listed in the menu: it is started from there (into the tray).
-        QVERIFY(test::desktopEntryValue(entry, "NoDisplay") != QLatin1String("true"));
-        QVERIFY(test::desktopEntryValue(entry, "Hidden") != QLatin1String("true"));
-    }
-
     // Outside /usr the entry names the installed program by its full path (its
     // bin folder is often not on the session's PATH); under /usr it names it plainly.
     void theEntryStartsTheInstalledProgram_data() {
@@ -90,23 +79,24 @@ private Q_SLOTS:
         QFETCH(bool, staged);
         QTemporaryDir root;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        QString installedPrefix;
-        if (staged) {
+        if (staged)
             environment.insert(QStringLiteral("DESTDIR"), root.path());
-            installedPrefix = root.path() + prefix;
-        } else {
+        else
             prefix = root.path() + QLatin1Char('/') + prefix;
-            installedPrefix = prefix;
-        }
+        const QString installedPrefix = staged ? root.path() + prefix : prefix;
         const test::ToolResult install = test::installBuild(prefix, environment);
         QVERIFY2(install.exitCode == 0, install.output.constData());
 
         const QString entry = installedPrefix + QStringLiteral("/share/applications/daybrook.desktop");
-        const QString validator = requireTool("desktop-file-validate");
-        QVERIFY(!validator.isEmpty());
-        const test::ToolResult validation = test::runTool(validator, {entry});
+        const test::ToolResult validation = test::runTool(requireTool("desktop-file-validate"), {entry});
         QVERIFY2(validation.exitCode == 0 && validation.output.trimmed().isEmpty(),
                  validation.output.constData());
+        QVERIFY(test::desktopEntryValue(entry, "MimeType")
+                    .split(QLatin1Char(';'))
+                    .contains(QStringLiteral("x-scheme-handler/daybrook")));
+        // Listed in the menu: it is started from there (into the tray).
+        QVERIFY(test::desktopEntryValue(entry, "NoDisplay") != QLatin1String("true"));
+        QVERIFY(test::desktopEntryValue(entry, "Hidden") != QLatin1String("true"));
         const QStringList command = test::desktopEntryCommand(entry);
         QCOMPARE(command.value(1), QStringLiteral("%u"));
         if (staged) {
@@ -139,10 +129,8 @@ private Q_SLOTS:
         QCOMPARE(files.size(), 1);
         const QString path = folder + QLatin1Char('/') + files.first();
 
-        const QString validator = requireTool("appstreamcli");
-        QVERIFY(!validator.isEmpty());
-        const test::ToolResult validation =
-            test::runTool(validator, {QStringLiteral("validate"), QStringLiteral("--no-net"), path});
+        const test::ToolResult validation = test::runTool(
+            requireTool("appstreamcli"), {QStringLiteral("validate"), QStringLiteral("--no-net"), path});
         QVERIFY2(validation.exitCode == 0, validation.output.constData());
 
         QCOMPARE(metainfo(path, QStringLiteral("id")).value(0) + QStringLiteral(".metainfo.xml"),
@@ -188,12 +176,11 @@ private Q_SLOTS:
                  0);
         const QString autostart = config + QStringLiteral("/autostart/daybrook.desktop");
         QVERIFY(QDir().mkpath(QFileInfo(autostart).absolutePath()));
-        {
-            QFile entry(autostart);
-            QVERIFY(entry.open(QIODevice::WriteOnly));
-            entry.write("[Desktop Entry]\nType=Application\nName=Daybrook\nExec=" +
-                        QFile::encodeName(prefix.path()) + "/bin/daybrook\n");
-        }
+        QFile entry(autostart);
+        QVERIFY(entry.open(QIODevice::WriteOnly) &&
+                entry.write("[Desktop Entry]\nType=Application\nName=Daybrook\nExec=" +
+                            QFile::encodeName(prefix.path()) + "/bin/daybrook\n") > 0);
+        entry.close();
 
         const test::ToolResult uninstall = test::runTool(
             qEnvironmentVariable("DAYBROOK_SOURCE_DIR") + QStringLiteral("/scripts/uninstall.sh"),
