@@ -16,6 +16,7 @@
 #include "widgets/TriStateCheckbox.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QFile>
 #include <QHttpServer>
 #include <QHttpServerResponse>
@@ -250,18 +251,14 @@ private Q_SLOTS:
 
     void sunRowShowsTheComputedTimes() {
         Clock::freezeAt(QDateTime(QDate(2026, 6, 21), QTime(8, 0), Qt::UTC));
-        const QString path = m_dir.filePath(QStringLiteral("berlin.nmea"));
-        QFile log(path);
-        QVERIFY(log.open(QIODevice::WriteOnly) && log.write(test::nmeaTrack(52.52, 13.405, 30)) > 0);
-        log.close();
         AppStateDependencies dependencies;
         dependencies.dataSource = std::make_unique<DataSource>(nullptr, makeTodoist());
-        dependencies.sunService = std::make_unique<SunService>([path](QObject *parent) {
+        dependencies.sunService = std::make_unique<SunService>([](QObject *parent) {
             auto *source = new QNmeaPositionInfoSource(QNmeaPositionInfoSource::SimulationMode, parent);
-            auto *file = new QFile(path, source);
-            if (!file->open(QIODevice::ReadOnly))
-                qFatal("cannot open %s", qPrintable(path));
-            source->setDevice(file);
+            auto *log = new QBuffer(source); // Berlin
+            log->setData(test::nmeaTrack(52.52, 13.405, 30));
+            log->open(QIODevice::ReadOnly);
+            source->setDevice(log);
             return source;
         });
         AppState state(std::move(dependencies));
