@@ -64,8 +64,7 @@ QByteArray page(const QJsonArray &results, const QJsonValue &cursor = {}) {
 }
 
 // Both lists in two pages each; only "tok-1" is let in.
-class FakeTodoist {
-public:
+struct FakeTodoist {
     FakeTodoist() {
         // Work > Clients > Acme, Work > Admin, and Home on its own.
         pages["projects"][""] = page({projectJson("w", "Work", {}, 1), projectJson("w1", "Clients", "w", 1)},
@@ -81,37 +80,20 @@ public:
         pages["tasks"]["tasks-2"] = page({taskJson("t4", "w", "Task t4", "2030-01-16T08:00:00"),
                                           taskJson("t5", "h", "Task t5", "2030-01-20T10:00:00Z")});
         for (const char *name : {"projects", "tasks"}) {
-            m_server.route(QStringLiteral("/api/v1/") + QLatin1String(name),
-                           [this, name](const QHttpServerRequest &request) {
-                               return list(QLatin1String(name), request);
-                           });
+            m_server.route(
+                QStringLiteral("/api/v1/") + QLatin1String(name),
+                [this, name](const QHttpServerRequest &request) {
+                    const QString cursor = request.query().queryItemValue(QStringLiteral("cursor"));
+                    if (request.value("Authorization") != "Bearer tok-1" || !pages[name].contains(cursor))
+                        return QHttpServerResponse(QHttpServerResponder::StatusCode::BadRequest);
+                    return QHttpServerResponse("application/json", pages[name][cursor]);
+                });
         }
         port = m_server.listen(QHostAddress::LocalHost);
     }
 
-    TodoistConfig config() const {
-        TodoistConfig config;
-        config.apiBaseUrl = config.authorizeUrl = config.tokenUrl =
-            QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port));
-        config.timeoutMs = 5000;
-        return config;
-    }
-
     quint16 port = 0;
     QHash<QString, QHash<QString, QByteArray>> pages; // list -> cursor -> body
-
-private:
-    QHttpServerResponse list(const QString &name, const QHttpServerRequest &request) {
-        if (request.value("Authorization") != "Bearer tok-1")
-            return QHttpServerResponse("application/json", R"({"error":"Unauthorized"})",
-                                       QHttpServerResponder::StatusCode::Unauthorized);
-        const QString cursor = request.query().queryItemValue(QStringLiteral("cursor"));
-        if (!pages.value(name).contains(cursor))
-            return QHttpServerResponse("application/json", R"({"error":"Invalid cursor"})",
-                                       QHttpServerResponder::StatusCode::BadRequest);
-        return QHttpServerResponse("application/json", pages.value(name).value(cursor));
-    }
-
     QHttpServer m_server;
 };
 
@@ -124,10 +106,11 @@ class SettingsWithServicesTest : public QObject {
 
     QTemporaryDir m_dir;
     std::unique_ptr<FakeTodoist> m_server;
+    TodoistConfig m_config;
 
     std::unique_ptr<TodoistService> makeTodoist() {
         auto service =
-            std::make_unique<TodoistService>(m_server->config(), std::make_shared<test::MemorySecretStore>());
+            std::make_unique<TodoistService>(m_config, std::make_shared<test::MemorySecretStore>());
         service->setUrlOpener([](const QUrl &) {});
         QSignalSpy loaded(service.get(), &TodoistService::storedTokenLoaded);
         if (!loaded.wait(5000))
@@ -149,6 +132,8 @@ private Q_SLOTS:
         Clock::freezeAt(taskDay);
         m_server = std::make_unique<FakeTodoist>();
         QVERIFY(m_server->port != 0);
+        m_config.apiBaseUrl = m_config.authorizeUrl = m_config.tokenUrl =
+            QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_server->port));
     }
 
     void cleanup() {
