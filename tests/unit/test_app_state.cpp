@@ -113,8 +113,7 @@ private Q_SLOTS:
         UserDefaults::reload();
         for (const char *key : {"dayStartHourSet", "preventScreenRecording", "preventScreenRecordingSet"})
             QCOMPARE(UserDefaults::boolValue(QLatin1String(key)), true);
-        QCOMPARE(UserDefaults::intValue("dayStartHour"), 7);
-        QCOMPARE(UserDefaults::intValue("dayEndHour"), 21);
+        QVERIFY(UserDefaults::intValue("dayStartHour") == 7 && UserDefaults::intValue("dayEndHour") == 21);
         // Nothing else is written at first launch.
         QVERIFY(!UserDefaults::contains("alwaysExpanded") && !UserDefaults::contains("appearanceMode"));
     }
@@ -150,13 +149,14 @@ private Q_SLOTS:
     void textsFromOutsideAreEscapedInLogs_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("logged");
-        QTest::newRow("plain, non-ASCII") << QStringLiteral("Café ☕ 10:00") << QStringLiteral("Café ☕ 10:00");
-        QTest::newRow("terminal escape")
-            << QStringLiteral("\x1b]0;owned\x07x") << QStringLiteral("\\x1b]0;owned\\x07x");
-        QTest::newRow("forged line") << QStringLiteral("a\r\nb\tc") << QStringLiteral("a\\r\\nb\\tc");
-        QTest::newRow("DEL and C1") << QStringLiteral("\x7f\u009b") << QStringLiteral("\\x7f\\x9b");
-        QTest::newRow("direction override")
-            << QStringLiteral("\u202egnp.exe") << QStringLiteral("\\u202egnp.exe");
+        for (const auto &[name, text, logged] : {
+                 std::tuple{"plain, non-ASCII", "Café ☕ 10:00", "Café ☕ 10:00"},
+                 {"terminal escape", "\x1b]0;owned\x07x", "\\x1b]0;owned\\x07x"},
+                 {"forged line", "a\r\nb\tc", "a\\r\\nb\\tc"},
+                 {"DEL and C1", "\x7f\u009b", "\\x7f\\x9b"},
+                 {"direction override", "\u202egnp.exe", "\\u202egnp.exe"},
+             })
+            QTest::newRow(name) << QString::fromUtf8(text) << QString::fromUtf8(logged);
     }
     void textsFromOutsideAreEscapedInLogs() {
         QFETCH(QString, text);
@@ -175,11 +175,9 @@ private Q_SLOTS:
         state->setDayEndHour(24);
 
         auto restarted = launch();
-        QCOMPARE(restarted->alwaysExpanded(), true);
+        QVERIFY(restarted->alwaysExpanded() && !restarted->preventScreenRecording());
+        QVERIFY(restarted->appearanceMode() == AppearanceMode::Light && restarted->dayEndHour() == 24);
         QCOMPARE(restarted->selectedScreenName(), QStringLiteral("HDMI-1, left"));
-        QCOMPARE(restarted->appearanceMode(), AppearanceMode::Light);
-        QCOMPARE(restarted->preventScreenRecording(), false);
-        QCOMPARE(restarted->dayEndHour(), 24);
     }
 
     void refreshGateWaitsSixtySeconds() {
