@@ -120,6 +120,7 @@ class SettingsWithServicesTest : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
+        QApplication::setQuitOnLastWindowClosed(false);
         QVERIFY(m_dir.isValid());
         // Nothing may reach a location service of this machine (GeoClue is on the system bus).
         qputenv("DBUS_SYSTEM_BUS_ADDRESS",
@@ -272,11 +273,5 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char *argv[]) {
-    QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    SettingsWithServicesTest test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(SettingsWithServicesTest)
 #include "test_settings_with_services.moc"

@@ -116,7 +116,6 @@ private Q_SLOTS:
         const QString own = tmp.filePath(QStringLiteral("own")),
                       runtimePath = tmp.filePath(QStringLiteral("run"));
         const QString fallbackPath = tmp.filePath(QStringLiteral("daybrook-%1").arg(::geteuid()));
-        QVERIFY(::mkdir(QFile::encodeName(own).constData(), 0700) == 0);
         const auto prepare = [&](const QString &how, const QString &path) {
             const QByteArray p = QFile::encodeName(path);
             if (how == QLatin1String("link") || how == QLatin1String("file"))
@@ -132,7 +131,8 @@ private Q_SLOTS:
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimePath));
         if (runtime == QLatin1String("absent"))
             qunsetenv("XDG_RUNTIME_DIR");
-        QVERIFY(prepare(runtime, runtimePath) && prepare(fallback, fallbackPath));
+        QVERIFY(prepare(QStringLiteral("ok"), own) && prepare(runtime, runtimePath) &&
+                prepare(fallback, fallbackPath));
 
         // Someone else's listener where ours would be must never get our messages.
         QLocalServer planted;
@@ -161,8 +161,8 @@ private Q_SLOTS:
         QVERIFY(server.listen());
         QSignalSpy urls(&server, &SingleInstance::urlReceived);
         QList<int> clients;
-        for (int i = 0; i < 8; ++i)
-            clients.append(sendRaw(QByteArray("daybrook://burst/") + QByteArray::number(i) + '\n'));
+        while (clients.size() < 8)
+            clients.append(sendRaw("daybrook://burst/" + QByteArray::number(clients.size()) + '\n'));
         QVERIFY(!clients.contains(-1));
 
         rlimit saved{};
