@@ -47,21 +47,18 @@ private Q_SLOTS:
     void visibleTabsFollowTheRules_data() {
         QTest::addColumn<TabAvailability>("availability"); // Todoist, calendar service, enabled, status
         QTest::addColumn<QString>("expected");
-        const QString none = QStringLiteral("general,integrations,about");
+        const QString head = QStringLiteral("general,integrations,"), none = head + "about";
         using A = CalendarAuthorization;
-        QTest::newRow("nothing") << TabAvailability{false, true, true, A::NotDetermined} << none;
-        QTest::newRow("todoist") << TabAvailability{true, true, false, A::FullAccess}
-                                 << "general,integrations,todoist,about";
-        QTest::newRow("calendar") << TabAvailability{false, true, true, A::FullAccess}
-                                  << "general,integrations,calendar,about";
-        QTest::newRow("both") << TabAvailability{true, true, true, A::FullAccess}
-                              << "general,integrations,todoist,calendar,about";
-        QTest::newRow("full access, switched off")
-            << TabAvailability{false, true, false, A::FullAccess} << none;
-        QTest::newRow("restricted") << TabAvailability{false, true, true, A::Restricted} << none;
-        QTest::newRow("denied") << TabAvailability{false, true, true, A::Denied} << none;
-        QTest::newRow("write only") << TabAvailability{false, true, true, A(4)} << none;
-        QTest::newRow("no calendar service") << TabAvailability{false, false, true, A::FullAccess} << none;
+        using T = TabAvailability;
+        QTest::newRow("nothing") << T{false, true, true, A::NotDetermined} << none;
+        QTest::newRow("todoist") << T{true, true, false, A::FullAccess} << head + "todoist,about";
+        QTest::newRow("calendar") << T{false, true, true, A::FullAccess} << head + "calendar,about";
+        QTest::newRow("both") << T{true, true, true, A::FullAccess} << head + "todoist,calendar,about";
+        QTest::newRow("full access, switched off") << T{false, true, false, A::FullAccess} << none;
+        QTest::newRow("restricted") << T{false, true, true, A::Restricted} << none;
+        QTest::newRow("denied") << T{false, true, true, A::Denied} << none;
+        QTest::newRow("write only") << T{false, true, true, A(4)} << none;
+        QTest::newRow("no calendar service") << T{false, false, true, A::FullAccess} << none;
     }
     void visibleTabsFollowTheRules() {
         QFETCH(TabAvailability, availability);
@@ -249,22 +246,22 @@ private Q_SLOTS:
             row.sunset = set ? std::optional(test::localTime(17, 40)) : std::nullopt;
             return row;
         };
-        const QString times = QString::fromUtf8("☀️ 06:05 → 🌙 17:40");
+        const QString times = QString::fromUtf8("☀️ 06:05 → 🌙 17:40"), none;
         const QString accurate = QStringLiteral("Using your location for accurate times");
         const QString requesting = QStringLiteral("Requesting location..."),
                       denied = QStringLiteral("Location access denied");
-        QTest::newRow("no state") << state(false, true, 3, true, true, false) << "Service unavailable"
-                                  << "";
+        const QString unavailable = QStringLiteral("Service unavailable"),
+                      loading = QStringLiteral("Loading...");
+        QTest::newRow("no state") << state(false, true, 3, true, true, false) << unavailable << none;
         QTest::newRow("off") << state(true, false, 2, true, true, false)
-                             << "Show sunrise and sunset times on the bar"
-                             << "";
-        QTest::newRow("denied") << state(true, true, 2, false, false, false) << denied << "";
+                             << QStringLiteral("Show sunrise and sunset times on the bar") << none;
+        QTest::newRow("denied") << state(true, true, 2, false, false, false) << denied << none;
         QTest::newRow("denied, times kept") << state(true, true, 2, true, true, false) << denied << times;
-        QTest::newRow("waiting") << state(true, true, 0, false, false, false) << requesting << "";
-        QTest::newRow("loading") << state(true, true, 3, false, false, true) << requesting << "Loading...";
+        QTest::newRow("waiting") << state(true, true, 0, false, false, false) << requesting << none;
+        QTest::newRow("loading") << state(true, true, 3, false, false, true) << requesting << loading;
         QTest::newRow("both times") << state(true, true, 3, true, true, true) << accurate << times;
-        QTest::newRow("sunrise only") << state(true, true, 3, true, false, false) << accurate << "";
-        QTest::newRow("sunset only") << state(true, true, 3, false, true, false) << requesting << "";
+        QTest::newRow("sunrise only") << state(true, true, 3, true, false, false) << accurate << none;
+        QTest::newRow("sunset only") << state(true, true, 3, false, true, false) << requesting << none;
     }
     void sunRowTexts() {
         QFETCH(SunRowState, state);
