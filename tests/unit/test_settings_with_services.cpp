@@ -161,17 +161,15 @@ private Q_SLOTS:
         click(pane.findChild<QPushButton *>(QStringLiteral("refreshButton")));
         QTRY_VERIFY(!service->isLoading() && service->projects().size() == 5);
         QVERIFY(service->tasks().size() == 5 && !service->error());
-        QCOMPARE(labelText(&pane, QStringLiteral("tasksWithDueTimes")) +
-                     labelText(&pane, QStringLiteral("tasksDueToday")),
+        QCOMPARE(labelText(&pane, "tasksWithDueTimes") + labelText(&pane, "tasksDueToday"),
                  QStringLiteral("32"));
 
         // Collapsed: the top level only, each parent with the count of all below it.
         QVERIFY(!projectRow(&pane, "w1"));
-        QCOMPARE(labelText(projectRow(&pane, "w"), QStringLiteral("descendantCount")), QStringLiteral("· 3"));
+        QCOMPARE(labelText(projectRow(&pane, "w"), "descendantCount"), QStringLiteral("· 3"));
         click(inRow<QAbstractButton>(&pane, "w", "chevron"));
         QVERIFY(projectRow(&pane, "w1") && projectRow(&pane, "w2") && !projectRow(&pane, "w1a"));
-        QCOMPARE(labelText(projectRow(&pane, "w1"), QStringLiteral("descendantCount")),
-                 QStringLiteral("· 1"));
+        QCOMPARE(labelText(projectRow(&pane, "w1"), "descendantCount"), QStringLiteral("· 1"));
 
         // Parent showing all -> the whole subtree off.
         QCOMPARE(shownState(&pane, "w"), All);
