@@ -113,19 +113,16 @@ private Q_SLOTS:
         QFETCH(QString, fallback);
         QFETCH(QString, used);
         QTemporaryDir tmp;
-        const QString own = tmp.filePath(QStringLiteral("own")),
-                      runtimePath = tmp.filePath(QStringLiteral("run"));
+        const QString own = tmp.filePath("own"), runtimePath = tmp.filePath("run");
         const QString fallbackPath = tmp.filePath(QStringLiteral("daybrook-%1").arg(::geteuid()));
         const auto prepare = [&](const QString &how, const QString &path) {
             const QByteArray p = QFile::encodeName(path);
-            if (how == QLatin1String("link") || how == QLatin1String("file"))
-                return how == QLatin1String("file")
-                           ? QFile(path).open(QIODevice::WriteOnly)
-                           : ::symlink(QFile::encodeName(own).constData(), p.constData()) == 0;
-            return how == QLatin1String("absent") ||
-                   (::mkdir(p.constData(), 0700) == 0 &&
-                    ::chmod(p.constData(), how == QLatin1String("open") ? 0777 : 0700) == 0 &&
-                    (how != QLatin1String("foreign") || ::chown(p.constData(), stranger, stranger) == 0));
+            if (how == "link" || how == "file")
+                return how == "file" ? QFile(path).open(QIODevice::WriteOnly)
+                                     : ::symlink(QFile::encodeName(own).constData(), p.constData()) == 0;
+            return how == "absent" || (::mkdir(p.constData(), 0700) == 0 &&
+                                       ::chmod(p.constData(), how == "open" ? 0777 : 0700) == 0 &&
+                                       (how != "foreign" || ::chown(p.constData(), stranger, stranger) == 0));
         };
         qputenv("TMPDIR", QFile::encodeName(tmp.path()));
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimePath));
