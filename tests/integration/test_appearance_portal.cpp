@@ -9,29 +9,6 @@
 
 using namespace daybrook;
 
-namespace {
-// The desktop's Settings portal, played by a small service on the private bus.
-class FakePortal {
-public:
-    explicit FakePortal(int scheme) {
-        process.start(
-            QStringLiteral("/usr/bin/python3"),
-            {qEnvironmentVariable("DAYBROOK_SOURCE_DIR") + QStringLiteral("/tests/support/fake-portal.py"),
-             QString::number(scheme)});
-    }
-    ~FakePortal() {
-        process.closeWriteChannel();
-        if (!process.waitForFinished(3000))
-            process.kill();
-    }
-    bool waitUntilReady() {
-        return process.waitForReadyRead(10000) && process.readLine().startsWith("ready");
-    }
-    void setScheme(int scheme) { process.write(QByteArray::number(scheme) + '\n'); }
-    QProcess process;
-};
-} // namespace
-
 class AppearancePortalTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
@@ -42,26 +19,31 @@ private Q_SLOTS:
     void init() { test::resetUserDefaults(); }
 
     void systemModeFollowsThePortalLive() {
-        FakePortal portal(1);
-        QVERIFY(portal.waitUntilReady());
+        // The desktop's Settings portal, played by a small service on the private bus.
+        QProcess portal;
+        portal.start(QStringLiteral("/usr/bin/python3"), {qEnvironmentVariable("DAYBROOK_SOURCE_DIR") +
+                                                              QStringLiteral("/tests/support/fake-portal.py"),
+                                                          QStringLiteral("1")});
+        QVERIFY(portal.waitForReadyRead(10000) && portal.readLine().startsWith("ready"));
         auto *appearance = new SystemAppearance;
         AppStateDependencies deps;
         deps.appearance = appearance;
         AppState state(std::move(deps));
         QTRY_COMPARE(state.isDarkMode(), true);
-
-        portal.setScheme(2);
-        QTRY_COMPARE(state.isDarkMode(), false);
-        portal.setScheme(1);
-        QTRY_COMPARE(state.isDarkMode(), true);
+        for (const auto &[scheme, dark] : {std::pair{"2\n", false}, {"1\n", true}}) {
+            portal.write(scheme);
+            QTRY_COMPARE(state.isDarkMode(), dark);
+        }
 
         // A chosen mode wins over the desktop's preference.
         state.setAppearanceMode(AppearanceMode::Light);
         QCOMPARE(state.isDarkMode(), false);
-        portal.setScheme(1);
+        portal.write("1\n");
         QTest::qWait(200);
         QCOMPARE(state.isDarkMode(), false);
         delete appearance;
+        portal.closeWriteChannel();
+        QVERIFY(portal.waitForFinished(3000));
     }
 };
 

@@ -26,22 +26,20 @@ QStringList filesBelow(const QString &root) {
     return files;
 }
 
-QString requireTool(const char *name) {
-    const QString path = QStandardPaths::findExecutable(QString::fromLatin1(name));
-    if (path.isEmpty())
-        qWarning("%s is missing: scripts/install-deps.sh installs it", name);
-    return path;
+// Missing tools fail to start: scripts/install-deps.sh installs them.
+QString tool(const char *name) {
+    return QStandardPaths::findExecutable(QString::fromLatin1(name));
 }
 
 // The texts of every element of that name in the metainfo file, or of an attribute of it.
-QStringList metainfo(const QString &path, const QString &element, const QString &attribute = QString()) {
+QStringList metainfo(const QString &path, const char *element, const char *attribute = nullptr) {
     QFile file(path);
     QStringList found;
     QXmlStreamReader xml(file.open(QIODevice::ReadOnly) ? &file : nullptr);
     while (!xml.atEnd()) {
-        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == element)
-            found.append(attribute.isEmpty() ? xml.readElementText()
-                                             : xml.attributes().value(attribute).toString());
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String(element))
+            found.append(attribute ? xml.attributes().value(QLatin1String(attribute)).toString()
+                                   : xml.readElementText());
     }
     return xml.hasError() ? QStringList{QStringLiteral("<invalid>")} : found;
 }
@@ -64,25 +62,13 @@ private Q_SLOTS:
     // The uninstall script removes what the manifest lists: it must list every file.
     void theManifestListsEveryInstalledFile() { QCOMPARE(filesBelow(m_prefix.path()), m_manifest); }
 
-    void theDesktopEntryIsValidAndHandlesDaybrookLinks() {
-        const QString entry = m_prefix.path() + QStringLiteral("/share/applications/daybrook.desktop");
-        // Validated with every prefix in theEntryStartsTheInstalledProgram.
-        QVERIFY(test::desktopEntryValue(entry, "MimeType")
-                    .split(QLatin1Char(';'))
-                    .contains(QStringLiteral("x-scheme-handler/daybrook")));
-        // Listed in the menu: it is started from there (into the tray).
-        QVERIFY(test::desktopEntryValue(entry, "NoDisplay") != QLatin1String("true"));
-        QVERIFY(test::desktopEntryValue(entry, "Hidden") != QLatin1String("true"));
-    }
-
     // Outside /usr the entry names the installed program by its full path (its
     // bin folder is often not on the session's PATH); under /usr it names it plainly.
     void theEntryStartsTheInstalledProgram_data() {
         QTest::addColumn<QString>("prefix");
         QTest::addColumn<bool>("staged");
         QTest::newRow("user prefix") << QString() << false;
-        QTest::newRow("prefix with space, quote and dollar")
-            << QStringLiteral("My \"Apps\" $HOME 100%") << false;
+        QTest::newRow("space, quote, dollar") << QStringLiteral("My \"Apps\" $HOME 100%") << false;
         QTest::newRow("/usr, staged for a package") << QStringLiteral("/usr") << true;
     }
     void theEntryStartsTheInstalledProgram() {
@@ -90,46 +76,39 @@ private Q_SLOTS:
         QFETCH(bool, staged);
         QTemporaryDir root;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        QString installedPrefix;
-        if (staged) {
+        if (staged)
             environment.insert(QStringLiteral("DESTDIR"), root.path());
-            installedPrefix = root.path() + prefix;
-        } else {
+        else
             prefix = root.path() + QLatin1Char('/') + prefix;
-            installedPrefix = prefix;
-        }
+        const QString installedPrefix = staged ? root.path() + prefix : prefix;
         const test::ToolResult install = test::installBuild(prefix, environment);
         QVERIFY2(install.exitCode == 0, install.output.constData());
 
         const QString entry = installedPrefix + QStringLiteral("/share/applications/daybrook.desktop");
-        const QString validator = requireTool("desktop-file-validate");
-        QVERIFY(!validator.isEmpty());
-        const test::ToolResult validation = test::runTool(validator, {entry});
+        const test::ToolResult validation = test::runTool(tool("desktop-file-validate"), {entry});
         QVERIFY2(validation.exitCode == 0 && validation.output.trimmed().isEmpty(),
                  validation.output.constData());
-        const QStringList command = test::desktopEntryCommand(entry);
-        QCOMPARE(command.value(1), QStringLiteral("%u"));
-        if (staged) {
-            QCOMPARE(command.value(0), QStringLiteral("daybrook"));
-        } else {
-            QCOMPARE(command.value(0), QDir::cleanPath(prefix) + QStringLiteral("/bin/daybrook"));
-            QVERIFY(QFileInfo(command.value(0)).isExecutable());
-        }
+        QVERIFY(test::desktopEntryValue(entry, "MimeType").split(';').contains("x-scheme-handler/daybrook"));
+        // Listed in the menu: it is started from there (into the tray).
+        const QStringList switches{test::desktopEntryValue(entry, "NoDisplay"),
+                                   test::desktopEntryValue(entry, "Hidden")};
+        QVERIFY(!switches.contains("true"));
+        const QString program =
+            staged ? QStringLiteral("daybrook") : QDir::cleanPath(prefix) + "/bin/daybrook";
+        QCOMPARE(test::desktopEntryCommand(entry), (QStringList{program, "%u"}));
+        QVERIFY(staged || QFileInfo(program).isExecutable());
     }
 
     void theIconIsInstalledInEverySize() {
         const QString hicolor = m_prefix.path() + QStringLiteral("/share/icons/hicolor");
         QSvgRenderer scalable(hicolor + QStringLiteral("/scalable/apps/daybrook.svg"));
-        QVERIFY(scalable.isValid());
-        QCOMPARE(scalable.defaultSize(), QSize(256, 256));
+        QVERIFY(scalable.isValid() && scalable.defaultSize() == QSize(256, 256));
         for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
             const QString path = hicolor + QStringLiteral("/%1x%1/apps/daybrook.png").arg(size);
             const QImage image(path);
-            QVERIFY2(!image.isNull(), qPrintable(path));
-            QCOMPARE(image.size(), QSize(size, size));
+            QVERIFY2(image.size() == QSize(size, size), qPrintable(path));
             // Transparent corners, opaque middle: a rendered icon, not an empty canvas.
-            QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
-            QCOMPARE(qAlpha(image.pixel(size / 2, size / 2)), 255);
+            QVERIFY(qAlpha(image.pixel(0, 0)) == 0 && qAlpha(image.pixel(size / 2, size / 2)) == 255);
         }
     }
 
@@ -139,23 +118,19 @@ private Q_SLOTS:
         QCOMPARE(files.size(), 1);
         const QString path = folder + QLatin1Char('/') + files.first();
 
-        const QString validator = requireTool("appstreamcli");
-        QVERIFY(!validator.isEmpty());
         const test::ToolResult validation =
-            test::runTool(validator, {QStringLiteral("validate"), QStringLiteral("--no-net"), path});
+            test::runTool(tool("appstreamcli"), {"validate", "--no-net", path});
         QVERIFY2(validation.exitCode == 0, validation.output.constData());
 
-        QCOMPARE(metainfo(path, QStringLiteral("id")).value(0) + QStringLiteral(".metainfo.xml"),
-                 files.first());
+        QCOMPARE(metainfo(path, "id").value(0) + QStringLiteral(".metainfo.xml"), files.first());
         QVERIFY(QFileInfo::exists(m_prefix.path() + QStringLiteral("/share/applications/") +
-                                  metainfo(path, QStringLiteral("launchable")).value(0)));
-        QCOMPARE(metainfo(path, QStringLiteral("release"), QStringLiteral("version")).value(0),
-                 QString::fromLatin1(build::version));
+                                  metainfo(path, "launchable").value(0)));
+        QCOMPARE(metainfo(path, "release", "version").value(0), QString::fromLatin1(build::version));
 
         // Screenshots are the images in docs/: each one named must exist there, and
         // the bar's images are shown once they are.
         const QString docs = qEnvironmentVariable("DAYBROOK_SOURCE_DIR") + QStringLiteral("/docs");
-        const QStringList images = metainfo(path, QStringLiteral("image"));
+        const QStringList images = metainfo(path, "image");
         for (const QString &image : images) {
             const QRegularExpressionMatch match =
                 QRegularExpression(QStringLiteral("^https://.+/docs/([^/]+\\.png)$")).match(image);
@@ -180,25 +155,21 @@ private Q_SLOTS:
         // What scripts/run.sh and launch at login leave behind besides the files.
         const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
         QVERIFY2(config.contains(QLatin1String("daybrook-test")), "run through tests/support/run-test.sh");
-        const QString xdgMime = requireTool("xdg-mime");
-        QVERIFY(!xdgMime.isEmpty());
-        QCOMPARE(test::runTool(xdgMime, {QStringLiteral("default"), QStringLiteral("daybrook.desktop"),
-                                         QStringLiteral("x-scheme-handler/daybrook")})
-                     .exitCode,
-                 0);
+        const QString xdgMime = tool("xdg-mime");
+        QCOMPARE(
+            test::runTool(xdgMime, {"default", "daybrook.desktop", "x-scheme-handler/daybrook"}).exitCode, 0);
         const QString autostart = config + QStringLiteral("/autostart/daybrook.desktop");
         QVERIFY(QDir().mkpath(QFileInfo(autostart).absolutePath()));
-        {
-            QFile entry(autostart);
-            QVERIFY(entry.open(QIODevice::WriteOnly));
-            entry.write("[Desktop Entry]\nType=Application\nName=Daybrook\nExec=" +
-                        QFile::encodeName(prefix.path()) + "/bin/daybrook\n");
-        }
+        QFile entry(autostart);
+        QVERIFY(entry.open(QIODevice::WriteOnly) &&
+                entry.write("[Desktop Entry]\nType=Application\nName=Daybrook\nExec=" +
+                            QFile::encodeName(prefix.path()) + "/bin/daybrook\n") > 0);
+        entry.close();
 
         const test::ToolResult uninstall = test::runTool(
             qEnvironmentVariable("DAYBROOK_SOURCE_DIR") + QStringLiteral("/scripts/uninstall.sh"),
-            {QStringLiteral("--prefix"), prefix.path(), QStringLiteral("--manifest"),
-             qEnvironmentVariable("DAYBROOK_BUILD_DIR") + QStringLiteral("/install_manifest.txt")});
+            {"--prefix", prefix.path(), "--manifest",
+             qEnvironmentVariable("DAYBROOK_BUILD_DIR") + "/install_manifest.txt"});
         QVERIFY2(uninstall.exitCode == 0, uninstall.output.constData());
 
         QStringList left = filesBelow(prefix.path());
@@ -206,8 +177,7 @@ private Q_SLOTS:
         QVERIFY2(left == QStringList{foreign}, qPrintable(left.join(QLatin1Char(' '))));
         QVERIFY(!QFileInfo::exists(autostart));
         const test::ToolResult handler =
-            test::runTool(xdgMime, {QStringLiteral("query"), QStringLiteral("default"),
-                                    QStringLiteral("x-scheme-handler/daybrook")});
+            test::runTool(xdgMime, {"query", "default", "x-scheme-handler/daybrook"});
         QVERIFY2(!handler.output.contains("daybrook.desktop"), handler.output.constData());
     }
 

@@ -14,90 +14,67 @@ using namespace daybrook;
 class UrlHandoffInstalledTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase() {
-        m_xdgOpen = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
-        m_xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
-        if (m_xdgOpen.isEmpty() || m_xdgMime.isEmpty())
+    void xdgOpenHandsTheLinkToTheRunningInstance() {
+        const QString xdgOpen = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+        const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+        if (xdgOpen.isEmpty() || xdgMime.isEmpty())
             QSKIP("xdg-open is not installed (package xdg-utils)");
         QVERIFY2(qEnvironmentVariable("XDG_CONFIG_HOME").contains(QLatin1String("daybrook-test")),
                  "run through tests/support/run-test.sh");
-        QVERIFY(m_prefix.isValid());
+        QTemporaryDir prefix;
         // Everything installs as the one default component.
         const test::ToolResult install = test::installBuild(
-            m_prefix.path(), QProcessEnvironment::systemEnvironment(), QStringLiteral("Unspecified"));
+            prefix.path(), QProcessEnvironment::systemEnvironment(), QStringLiteral("Unspecified"));
         QVERIFY2(install.exitCode == 0, install.output.constData());
 
         // A session without a desktop environment: xdg-open takes its generic
         // path (mimeapps.list and the desktop entries in the XDG data folders).
-        m_environment = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char *name :
              {"XDG_CURRENT_DESKTOP", "XDG_SESSION_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION",
               "GNOME_DESKTOP_SESSION_ID", "MATE_DESKTOP_SESSION_ID", "XDG_SESSION_TYPE"})
-            m_environment.remove(QString::fromLatin1(name));
-        const QString share = m_prefix.path() + QStringLiteral("/share");
-        m_environment.insert(QStringLiteral("XDG_DATA_HOME"), share);
-        m_environment.insert(QStringLiteral("XDG_DATA_DIRS"),
-                             share + QLatin1Char(':') +
-                                 m_environment.value(QStringLiteral("XDG_DATA_DIRS"),
-                                                     QStringLiteral("/usr/local/share:/usr/share")));
-        // xdg-open looks for a scheme handler only when it sees a display; the
-        // program itself draws offscreen and never connects to one.
-        m_environment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":4093"));
-        m_environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        // Nothing but the handler may take the link.
-        m_environment.insert(QStringLiteral("BROWSER"), QStringLiteral("false"));
-        m_environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("daybrook.app.debug=true"));
-
+            environment.remove(QString::fromLatin1(name));
+        const QString share = prefix.path() + QStringLiteral("/share");
+        const QString dataDirs =
+            environment.value(QStringLiteral("XDG_DATA_DIRS"), "/usr/local/share:/usr/share");
+        // xdg-open looks for a scheme handler only when it sees a display; the program
+        // itself draws offscreen and never connects to one. Nothing but the handler may take the link.
+        for (const auto &[name, value] : {std::pair{"XDG_DATA_HOME", share},
+                                          {"XDG_DATA_DIRS", share + ':' + dataDirs},
+                                          {"DISPLAY", ":4093"},
+                                          {"QT_QPA_PLATFORM", "offscreen"},
+                                          {"BROWSER", "false"},
+                                          {"QT_LOGGING_RULES", "daybrook.app.debug=true"}})
+            environment.insert(QString::fromLatin1(name), value);
         const test::ToolResult setDefault =
-            test::runTool(m_xdgMime,
-                          {QStringLiteral("default"), QStringLiteral("daybrook.desktop"),
-                           QStringLiteral("x-scheme-handler/daybrook")},
-                          m_environment);
+            test::runTool(xdgMime, {"default", "daybrook.desktop", "x-scheme-handler/daybrook"}, environment);
         QVERIFY2(setDefault.exitCode == 0, setDefault.output.constData());
-    }
 
-    void cleanup() {
-        m_first.kill();
-        m_first.waitForFinished();
-    }
-
-    void xdgOpenHandsTheLinkToTheRunningInstance() {
-        const QByteArray &log = m_log;
-        connect(&m_first, &QProcess::readyReadStandardError, this,
-                [this] { m_log += m_first.readAllStandardError(); });
-        m_first.setProcessEnvironment(m_environment);
-        m_first.setProgram(m_prefix.path() + QStringLiteral("/bin/daybrook"));
-        m_first.start();
-        QVERIFY2(m_first.waitForStarted(), qPrintable(m_first.errorString()));
-        const QString socket = SingleInstance::socketPath();
-        QTRY_VERIFY2_WITH_TIMEOUT(QFileInfo::exists(socket) || m_first.state() == QProcess::NotRunning,
-                                  "the first instance never listened", 60000);
-        QVERIFY2(m_first.state() == QProcess::Running, log.constData());
-
-        // A link that is not the sign-in callback is handed over too, and ignored there.
-        const test::ToolResult other = test::runTool(
-            m_xdgOpen, {QStringLiteral("daybrook://oauth/other?code=x&state=y")}, m_environment);
-        QVERIFY2(other.exitCode == 0, other.output.constData());
-
-        // xdg-open returns the status of the second launch, which hands the link over and exits.
-        const test::ToolResult open = test::runTool(
-            m_xdgOpen, {QStringLiteral("daybrook://oauth/todoist?code=x&state=y")}, m_environment);
-        QVERIFY2(open.exitCode == 0, open.output.constData());
-
-        QTRY_VERIFY2_WITH_TIMEOUT(log.contains("OAuth callback received"), log.constData(), 30000);
+        QProcess first;
+        first.setProcessEnvironment(environment);
+        first.setProcessChannelMode(QProcess::MergedChannels);
+        first.start(prefix.path() + QStringLiteral("/bin/daybrook"));
+        QVERIFY2(first.waitForStarted(), qPrintable(first.errorString()));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QFileInfo::exists(SingleInstance::socketPath()) || first.state() != QProcess::Running, 60000);
+        QByteArray log = first.readAll();
+        QVERIFY2(first.state() == QProcess::Running, log.constData());
+        // A link that is not the sign-in callback is handed over too, and ignored there; xdg-open
+        // returns the status of the second launch, which hands the link over and exits.
+        for (const char *link :
+             {"daybrook://oauth/other?code=x&state=y", "daybrook://oauth/todoist?code=x&state=y"}) {
+            const test::ToolResult open = test::runTool(xdgOpen, {QString::fromLatin1(link)}, environment);
+            QVERIFY2(open.exitCode == 0, open.output.constData());
+        }
+        QTRY_VERIFY2_WITH_TIMEOUT((log += first.readAll()).contains("OAuth callback received"),
+                                  log.constData(), 30000);
         QCOMPARE(log.count("OAuth callback received"), 1);
         // The authorisation code never reaches a log.
         QVERIFY2(!log.contains("code=x"), log.constData());
-        QCOMPARE(m_first.state(), QProcess::Running);
+        QCOMPARE(first.state(), QProcess::Running);
+        first.kill();
+        first.waitForFinished();
     }
-
-private:
-    QTemporaryDir m_prefix;
-    QString m_xdgOpen;
-    QString m_xdgMime;
-    QProcessEnvironment m_environment;
-    QProcess m_first;
-    QByteArray m_log;
 };
 
 QTEST_GUILESS_MAIN(UrlHandoffInstalledTest)

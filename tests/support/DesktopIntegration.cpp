@@ -10,22 +10,18 @@ namespace daybrook::test {
 
 ToolResult runTool(const QString &program, const QStringList &arguments,
                    const QProcessEnvironment &environment) {
-    ToolResult result;
     QProcess process;
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
     // A generous bound so a hung tool fails the test instead of blocking it.
-    if (!process.waitForFinished(120000)) {
+    const bool finished = process.waitForFinished(120000);
+    if (!finished) {
         process.kill();
         process.waitForFinished();
-        result.output = process.readAll() + "\n(" + program.toUtf8() + " did not finish)";
-        return result;
     }
-    result.output = process.readAll();
-    if (process.exitStatus() == QProcess::NormalExit)
-        result.exitCode = process.exitCode();
-    return result;
+    const bool exited = finished && process.exitStatus() == QProcess::NormalExit;
+    return {exited ? process.exitCode() : -1, process.readAll() + (finished ? "" : " (did not finish)")};
 }
 
 ToolResult installBuild(const QString &prefix, const QProcessEnvironment &environment,
@@ -42,23 +38,18 @@ ToolResult installBuild(const QString &prefix, const QProcessEnvironment &enviro
 
 QString desktopEntryValue(const QString &entryPath, const char *key) {
     GKeyFile *keyFile = g_key_file_new();
-    QString value;
-    if (g_key_file_load_from_file(keyFile, QFile::encodeName(entryPath).constData(), G_KEY_FILE_NONE,
-                                  nullptr)) {
-        if (gchar *text = g_key_file_get_string(keyFile, "Desktop Entry", key, nullptr)) {
-            value = QString::fromUtf8(text);
-            g_free(text);
-        }
-    }
+    gchar *text =
+        g_key_file_load_from_file(keyFile, QFile::encodeName(entryPath).constData(), G_KEY_FILE_NONE, nullptr)
+            ? g_key_file_get_string(keyFile, "Desktop Entry", key, nullptr)
+            : nullptr;
+    const QString value = text ? QString::fromUtf8(text) : QString();
+    g_free(text);
     g_key_file_free(keyFile);
     return value;
 }
 
 QStringList desktopEntryCommand(const QString &entryPath) {
-    const QString exec = desktopEntryValue(entryPath, "Exec");
-    if (exec.isNull())
-        return {};
-    const QByteArray expanded = exec.toUtf8().replace("%%", "%");
+    const QByteArray expanded = desktopEntryValue(entryPath, "Exec").toUtf8().replace("%%", "%");
     QStringList command;
     gint argc = 0;
     gchar **argv = nullptr;

@@ -14,14 +14,6 @@
 
 namespace daybrook::test {
 
-// The named child, with a warning naming what is missing when it is not there.
-template <typename T> T *child(QObject *root, const QString &name) {
-    T *found = root->findChild<T *>(name);
-    if (!found)
-        qWarning("no child named %s", qPrintable(name));
-    return found;
-}
-
 // A left click where a user would click the widget; fails the test when the
 // widget is missing or hidden.
 inline void click(QWidget *widget) {

@@ -1,6 +1,5 @@
 // The settings widgets driven by clicks against the real services: Todoist
 // played by an HTTP server on 127.0.0.1, the location by a replayed NMEA log.
-#include "app/IntegrationsSettingsView.h"
 #include "app/SettingsView.h"
 #include "core/Clock.h"
 #include "core/UserDefaults.h"
@@ -13,11 +12,11 @@
 #include "support/TestEnvironment.h"
 #include "support/TodoistJson.h"
 #include "support/WidgetFinders.h"
-#include "todoist/TodoistService.h"
 #include "todoist/TodoistSettingsViews.h"
 #include "widgets/TriStateCheckbox.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QFile>
 #include <QHttpServer>
 #include <QHttpServerResponse>
@@ -29,7 +28,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QUrlQuery>
 
 using namespace daybrook;
 using test::click;
@@ -40,24 +38,17 @@ using test::taskJson;
 
 namespace {
 
-// ---- widgets ----
-
-QWidget *projectRow(QWidget *pane, const QString &id) {
-    return pane->findChild<QWidget *>(QStringLiteral("project:") + id);
+QWidget *projectRow(QWidget *pane, const char *id) {
+    return pane->findChild<QWidget *>(QStringLiteral("project:") + QLatin1String(id));
 }
 
-TriStateCheckbox *projectCheckbox(QWidget *pane, const QString &id) {
+template <typename T = TriStateCheckbox> T *inRow(QWidget *pane, const char *id, const char *name = nullptr) {
     QWidget *row = projectRow(pane, id);
-    return row ? row->findChild<TriStateCheckbox *>() : nullptr;
+    return row ? row->findChild<T *>(name ? QLatin1String(name) : QString()) : nullptr;
 }
 
-QAbstractButton *chevron(QWidget *pane, const QString &id) {
-    QWidget *row = projectRow(pane, id);
-    return row ? row->findChild<QAbstractButton *>(QStringLiteral("chevron")) : nullptr;
-}
-
-ToggleState shownState(QWidget *pane, const QString &id) {
-    TriStateCheckbox *box = projectCheckbox(pane, id);
+ToggleState shownState(QWidget *pane, const char *id) {
+    TriStateCheckbox *box = inRow(pane, id);
     return box ? box->state() : ToggleState(-1);
 }
 
@@ -73,8 +64,7 @@ QByteArray page(const QJsonArray &results, const QJsonValue &cursor = {}) {
 }
 
 // Both lists in two pages each; only "tok-1" is let in.
-class FakeTodoist {
-public:
+struct FakeTodoist {
     FakeTodoist() {
         // Work > Clients > Acme, Work > Admin, and Home on its own.
         pages["projects"][""] = page({projectJson("w", "Work", {}, 1), projectJson("w1", "Clients", "w", 1)},
@@ -90,49 +80,24 @@ public:
         pages["tasks"]["tasks-2"] = page({taskJson("t4", "w", "Task t4", "2030-01-16T08:00:00"),
                                           taskJson("t5", "h", "Task t5", "2030-01-20T10:00:00Z")});
         for (const char *name : {"projects", "tasks"}) {
-            m_server.route(QStringLiteral("/api/v1/") + QLatin1String(name),
-                           [this, name](const QHttpServerRequest &request) {
-                               return list(QLatin1String(name), request);
-                           });
+            m_server.route(
+                QStringLiteral("/api/v1/") + QLatin1String(name),
+                [this, name](const QHttpServerRequest &request) {
+                    const QString cursor = request.query().queryItemValue(QStringLiteral("cursor"));
+                    if (request.value("Authorization") != "Bearer tok-1" || !pages[name].contains(cursor))
+                        return QHttpServerResponse(QHttpServerResponder::StatusCode::BadRequest);
+                    return QHttpServerResponse("application/json", pages[name][cursor]);
+                });
         }
         port = m_server.listen(QHostAddress::LocalHost);
     }
 
-    TodoistConfig config() const {
-        const QString base = QStringLiteral("http://127.0.0.1:%1").arg(port);
-        TodoistConfig config;
-        config.apiBaseUrl = QUrl(base);
-        config.authorizeUrl = QUrl(base + QStringLiteral("/oauth/authorize"));
-        config.tokenUrl = QUrl(base + QStringLiteral("/oauth/access_token"));
-        config.clientId = QStringLiteral("client-id");
-        config.clientSecret = QStringLiteral("client-secret");
-        config.timeoutMs = 5000;
-        return config;
-    }
-
     quint16 port = 0;
-    int requests = 0;
     QHash<QString, QHash<QString, QByteArray>> pages; // list -> cursor -> body
-
-private:
-    QHttpServerResponse list(const QString &name, const QHttpServerRequest &request) {
-        ++requests;
-        if (request.value("Authorization") != "Bearer tok-1")
-            return QHttpServerResponse("application/json", R"({"error":"Unauthorized"})",
-                                       QHttpServerResponder::StatusCode::Unauthorized);
-        const QString cursor = request.query().queryItemValue(QStringLiteral("cursor"));
-        if (!pages.value(name).contains(cursor))
-            return QHttpServerResponse("application/json", R"({"error":"Invalid cursor"})",
-                                       QHttpServerResponder::StatusCode::BadRequest);
-        return QHttpServerResponse("application/json", pages.value(name).value(cursor));
-    }
-
     QHttpServer m_server;
 };
 
 const QDateTime taskDay(QDate(2030, 1, 15), QTime(10, 0), Qt::UTC);
-
-const QDate solstice(2026, 6, 21);
 
 } // namespace
 
@@ -141,10 +106,11 @@ class SettingsWithServicesTest : public QObject {
 
     QTemporaryDir m_dir;
     std::unique_ptr<FakeTodoist> m_server;
+    TodoistConfig m_config;
 
     std::unique_ptr<TodoistService> makeTodoist() {
         auto service =
-            std::make_unique<TodoistService>(m_server->config(), std::make_shared<test::MemorySecretStore>());
+            std::make_unique<TodoistService>(m_config, std::make_shared<test::MemorySecretStore>());
         service->setUrlOpener([](const QUrl &) {});
         QSignalSpy loaded(service.get(), &TodoistService::storedTokenLoaded);
         if (!loaded.wait(5000))
@@ -154,6 +120,7 @@ class SettingsWithServicesTest : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
+        QApplication::setQuitOnLastWindowClosed(false);
         QVERIFY(m_dir.isValid());
         // Nothing may reach a location service of this machine (GeoClue is on the system bus).
         qputenv("DBUS_SYSTEM_BUS_ADDRESS",
@@ -166,6 +133,8 @@ private Q_SLOTS:
         Clock::freezeAt(taskDay);
         m_server = std::make_unique<FakeTodoist>();
         QVERIFY(m_server->port != 0);
+        m_config.apiBaseUrl = m_config.authorizeUrl = m_config.tokenUrl =
+            QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_server->port));
     }
 
     void cleanup() {
@@ -182,62 +151,53 @@ private Q_SLOTS:
         TodoistSettingsView pane(service.get());
         pane.resize(600, 700);
         pane.show();
+        const auto states = [&pane](std::initializer_list<const char *> projects) {
+            QList<ToggleState> shown;
+            for (const char *id : projects)
+                shown.append(shownState(&pane, id));
+            return shown;
+        };
+        using enum ToggleState;
         click(pane.findChild<QPushButton *>(QStringLiteral("refreshButton")));
         QTRY_VERIFY(!service->isLoading() && service->projects().size() == 5);
-        QCOMPARE(service->tasks().size(), 5);
-        QVERIFY(!service->error());
-        QCOMPARE(labelText(&pane, QStringLiteral("tasksWithDueTimes")), QStringLiteral("3"));
-        QCOMPARE(labelText(&pane, QStringLiteral("tasksDueToday")), QStringLiteral("2"));
+        QVERIFY(service->tasks().size() == 5 && !service->error());
+        QCOMPARE(labelText(&pane, "tasksWithDueTimes") + labelText(&pane, "tasksDueToday"),
+                 QStringLiteral("32"));
 
         // Collapsed: the top level only, each parent with the count of all below it.
-        QVERIFY(!projectRow(&pane, QStringLiteral("w1")));
-        QCOMPARE(labelText(projectRow(&pane, QStringLiteral("w")), QStringLiteral("descendantCount")),
-                 QStringLiteral("· 3"));
-        click(chevron(&pane, QStringLiteral("w")));
-        QVERIFY(projectRow(&pane, QStringLiteral("w1")) && projectRow(&pane, QStringLiteral("w2")));
-        QVERIFY(!projectRow(&pane, QStringLiteral("w1a")));
-        QCOMPARE(labelText(projectRow(&pane, QStringLiteral("w1")), QStringLiteral("descendantCount")),
-                 QStringLiteral("· 1"));
+        QVERIFY(!projectRow(&pane, "w1"));
+        QCOMPARE(labelText(projectRow(&pane, "w"), "descendantCount"), QStringLiteral("· 3"));
+        click(inRow<QAbstractButton>(&pane, "w", "chevron"));
+        QVERIFY(projectRow(&pane, "w1") && projectRow(&pane, "w2") && !projectRow(&pane, "w1a"));
+        QCOMPARE(labelText(projectRow(&pane, "w1"), "descendantCount"), QStringLiteral("· 1"));
 
         // Parent showing all -> the whole subtree off.
-        QCOMPARE(shownState(&pane, QStringLiteral("w")), ToggleState::All);
-        click(projectCheckbox(&pane, QStringLiteral("w")));
+        QCOMPARE(shownState(&pane, "w"), All);
+        click(inRow(&pane, "w"));
         QCOMPARE(storedDisabledIds(), ids({"w", "w1", "w1a", "w2"}));
-        for (const char *id : {"w", "w1", "w2"})
-            QCOMPARE(shownState(&pane, QLatin1String(id)), ToggleState::None);
-        QCOMPARE(shownState(&pane, QStringLiteral("h")), ToggleState::All);
-
+        QCOMPARE(states({"w", "w1", "w2", "h"}), (QList<ToggleState>{None, None, None, All}));
         // One child on -> that child's subtree on, the parent mixed.
-        click(projectCheckbox(&pane, QStringLiteral("w1")));
+        click(inRow(&pane, "w1"));
         QCOMPARE(storedDisabledIds(), ids({"w", "w2"}));
-        QCOMPARE(shownState(&pane, QStringLiteral("w1")), ToggleState::All);
-        QCOMPARE(shownState(&pane, QStringLiteral("w2")), ToggleState::None);
-        QCOMPARE(shownState(&pane, QStringLiteral("w")), ToggleState::Some);
-
+        QCOMPARE(states({"w", "w1", "w2"}), (QList<ToggleState>{Some, All, None}));
         // A service started afresh reads the same filter back.
-        {
-            std::unique_ptr<TodoistService> restarted = makeTodoist();
-            QCOMPARE(restarted->disabledProjectIds(), ids({"w", "w2"}));
-        }
-
+        QCOMPARE(makeTodoist()->disabledProjectIds(), ids({"w", "w2"}));
         // Mixed parent -> everything below on again.
-        click(projectCheckbox(&pane, QStringLiteral("w")));
+        click(inRow(&pane, "w"));
         QCOMPARE(storedDisabledIds(), QSet<QString>());
-        for (const char *id : {"w", "w1", "w2", "h"})
-            QCOMPARE(shownState(&pane, QLatin1String(id)), ToggleState::All);
+        QCOMPARE(states({"w", "w1", "w2", "h"}), (QList<ToggleState>{All, All, All, All}));
 
-        // An expanded child stays expanded while its parent is folded away.
-        click(chevron(&pane, QStringLiteral("w1")));
-        QVERIFY(projectRow(&pane, QStringLiteral("w1a")));
-        click(chevron(&pane, QStringLiteral("w")));
-        QVERIFY(!projectRow(&pane, QStringLiteral("w1")));
-        QVERIFY(!projectRow(&pane, QStringLiteral("w1a")));
-        click(chevron(&pane, QStringLiteral("w")));
-        QVERIFY(projectRow(&pane, QStringLiteral("w1a")));
+        // An expanded child stays expanded while its parent is folded away...
+        click(inRow<QAbstractButton>(&pane, "w1", "chevron"));
+        QVERIFY(projectRow(&pane, "w1a"));
+        click(inRow<QAbstractButton>(&pane, "w", "chevron"));
+        QVERIFY(!projectRow(&pane, "w1") && !projectRow(&pane, "w1a"));
+        click(inRow<QAbstractButton>(&pane, "w", "chevron"));
+        QVERIFY(projectRow(&pane, "w1a"));
         // ... and across a reload of the lists.
         click(pane.findChild<QPushButton *>(QStringLiteral("refreshButton")));
         QTRY_VERIFY(!service->isLoading());
-        QTRY_VERIFY(projectRow(&pane, QStringLiteral("w1a")));
+        QTRY_VERIFY(projectRow(&pane, "w1a"));
         QCOMPARE(pane.expandedProjects(), ids({"w", "w1"}));
     }
 
@@ -250,9 +210,7 @@ private Q_SLOTS:
         view.show();
         const QList<SettingsTab> plain{SettingsTab::General, SettingsTab::Integrations, SettingsTab::About};
         click(view.tabBar()->button(SettingsTab::Integrations));
-        auto *integrations = qobject_cast<IntegrationsSettingsView *>(view.currentPane());
-        QVERIFY(integrations);
-        auto *row = integrations->findChild<TodoistIntegrationRow *>();
+        auto *row = view.currentPane()->findChild<TodoistIntegrationRow *>();
         QVERIFY(row);
         service->setAccessToken(QStringLiteral("tok-1"));
         QCOMPARE(view.visibleTabs(), (QList<SettingsTab>{SettingsTab::General, SettingsTab::Integrations,
@@ -263,43 +221,33 @@ private Q_SLOTS:
         QTRY_VERIFY(!service->isLoading());
 
         click(view.tabBar()->button(SettingsTab::Todoist));
-        auto *pane = qobject_cast<TodoistSettingsView *>(view.currentPane());
-        QVERIFY(pane);
-        click(projectCheckbox(pane, QStringLiteral("h")));
+        click(inRow(view.currentPane(), "h"));
         QCOMPARE(storedDisabledIds(), ids({"h"}));
-
         // Disconnect from the Todoist tab: the tab goes, Integrations is shown,
         // and nothing of the account is kept.
-        click(pane->findChild<QPushButton *>(QStringLiteral("disconnectButton")));
+        click(view.currentPane()->findChild<QPushButton *>(QStringLiteral("disconnectButton")));
         QVERIFY(!service->isConnected());
-        QCOMPARE(view.visibleTabs(), plain);
-        QCOMPARE(view.selectedTab(), SettingsTab::Integrations);
+        QVERIFY(view.visibleTabs() == plain && view.selectedTab() == SettingsTab::Integrations);
         row = view.currentPane()->findChild<TodoistIntegrationRow *>();
         QCOMPARE(row->statusText(), QStringLiteral("Not connected"));
         QCOMPARE(storedDisabledIds(), QSet<QString>{QStringLiteral("<absent>")});
     }
 
     void sunRowShowsTheComputedTimes() {
-        Clock::freezeAt(QDateTime(solstice, QTime(8, 0), Qt::UTC));
-        const QString path = m_dir.filePath(QStringLiteral("berlin.nmea"));
-        {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(test::nmeaTrack(52.52, 13.405, 30));
-        }
+        Clock::freezeAt(QDateTime(QDate(2026, 6, 21), QTime(8, 0), Qt::UTC));
         AppStateDependencies dependencies;
         dependencies.dataSource = std::make_unique<DataSource>(nullptr, makeTodoist());
-        dependencies.sunService = std::make_unique<SunService>([path](QObject *parent) {
+        dependencies.sunService = std::make_unique<SunService>([](QObject *parent) {
             auto *source = new QNmeaPositionInfoSource(QNmeaPositionInfoSource::SimulationMode, parent);
-            auto *file = new QFile(path, source);
-            if (!file->open(QIODevice::ReadOnly))
-                qFatal("cannot open %s", qPrintable(path));
-            source->setDevice(file);
+            auto *log = new QBuffer(source); // Berlin
+            log->setData(test::nmeaTrack(52.52, 13.405, 30));
+            log->open(QIODevice::ReadOnly);
+            source->setDevice(log);
             return source;
         });
         AppState state(std::move(dependencies));
         SunService *sun = state.sunService();
-        SunIntegrationRow row(state.sunService());
+        SunIntegrationRow row(sun);
         row.show();
         const QString off = QStringLiteral("Show sunrise and sunset times on the bar");
         QCOMPARE(row.statusText(), off);
@@ -310,26 +258,18 @@ private Q_SLOTS:
         QTRY_VERIFY(sun->sunrise() && sun->sunset() && !sun->isLoading());
         QVERIFY(!sun->error());
         // Berlin on the June solstice: 02:43 and 19:33 UTC, two hours later on the local clock.
-        QCOMPARE(QLocale::c().toString(sun->sunrise()->toUTC(), QStringLiteral("HH:mm")),
-                 QStringLiteral("02:43"));
-        QCOMPARE(QLocale::c().toString(sun->sunset()->toUTC(), QStringLiteral("HH:mm")),
-                 QStringLiteral("19:33"));
+        QCOMPARE(QLocale::c().toString(sun->sunrise()->toUTC(), QStringLiteral("HH:mm ")) +
+                     QLocale::c().toString(sun->sunset()->toUTC(), QStringLiteral("HH:mm")),
+                 QStringLiteral("02:43 19:33"));
         QCOMPARE(row.detailText(), QStringLiteral("☀️ 04:43 → 🌙 21:33"));
 
         click(row.findChild<QPushButton *>(QStringLiteral("disableButton")));
-        QVERIFY(!sun->isEnabled());
-        QVERIFY(!sun->sunrise() && !sun->sunset());
+        QVERIFY(!sun->isEnabled() && !sun->sunrise() && !sun->sunset());
         QCOMPARE(row.statusText(), off);
         UserDefaults::reload();
         QCOMPARE(UserDefaults::boolValue(QStringLiteral("sunriseEnabled")), std::optional<bool>(false));
     }
 };
 
-int main(int argc, char *argv[]) {
-    QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    SettingsWithServicesTest test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(SettingsWithServicesTest)
 #include "test_settings_with_services.moc"

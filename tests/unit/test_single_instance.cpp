@@ -1,8 +1,6 @@
 #include "platform/SingleInstance.h"
 
-#include <QDir>
 #include <QLocalServer>
-#include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -38,22 +36,16 @@ int sendRaw(const QByteArray &bytes) {
     return fd;
 }
 
-int runDaybrook(const QStringList &arguments, QProcess *keep = nullptr) {
-    QProcess local;
-    QProcess &process = keep ? *keep : local;
+// A later launch, with no platform at all: the hand-off must come before one is opened.
+int launchAgain(const QStringList &arguments) {
+    QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("daybrook.app.debug=true"));
-    if (!keep) {
-        // No platform at all for a later launch: the hand-off must come before one is opened.
-        for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-            env.remove(QString::fromLatin1(name));
-    }
+    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        env.remove(QString::fromLatin1(name));
     process.setProcessEnvironment(env);
-    process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(qEnvironmentVariable("DAYBROOK_BINARY"), arguments);
-    if (keep || !process.waitForFinished(10000))
-        return -1;
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    const bool exited = process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit;
+    return exited ? process.exitCode() : -1;
 }
 } // namespace
 
@@ -65,20 +57,17 @@ private Q_SLOTS:
     void cleanup() {
         qputenv("XDG_RUNTIME_DIR", m_runtime);
         qunsetenv("TMPDIR");
-        ::chmod(m_runtime.constData(), 0700);
-        ::chown(m_runtime.constData(), ::geteuid(), ::getegid());
     }
 
     void messagesReachTheListener_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("url"); // null: dropped; empty: activation
         const QString oauth = QStringLiteral("daybrook://oauth/todoist?code=1&state=2");
+        const int max = SingleInstance::maxMessageBytes;
         QTest::newRow("url") << oauth.toUtf8() + '\n' << oauth;
         QTest::newRow("activation") << QByteArray("\n") << QStringLiteral("");
-        QTest::newRow("exactly the limit") << QByteArray(SingleInstance::maxMessageBytes, 'b') + '\n'
-                                           << QString(SingleInstance::maxMessageBytes, QLatin1Char('b'));
-        QTest::newRow("oversized") << QByteArray(SingleInstance::maxMessageBytes + 10, 'a') + '\n'
-                                   << QString();
+        QTest::newRow("exactly the limit") << QByteArray(max, 'b') + '\n' << QString(max, QLatin1Char('b'));
+        QTest::newRow("one byte over") << QByteArray(max + 1, 'a') + '\n' << QString();
         QTest::newRow("unterminated") << QByteArray("daybrook://oauth/todoist?code=x") << QString();
         QTest::newRow("invalid UTF-8") << QByteArray("daybrook://oauth/todoist?code=\xff\xfe\n") << QString();
     }
@@ -92,48 +81,29 @@ private Q_SLOTS:
         const int fd = sendRaw(bytes);
         QVERIFY(fd >= 0);
         // The listener answers every message, kept or dropped, by closing its end.
-        const auto closed = [fd] {
-            char byte;
-            return ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0 || errno == ECONNRESET;
-        };
-        QTRY_VERIFY(closed());
+        char byte;
+        QTRY_VERIFY(::recv(fd, &byte, 1, MSG_DONTWAIT) == 0 || errno == ECONNRESET);
         ::close(fd);
         QCOMPARE(activations.count(), url.isEmpty() && !url.isNull() ? 1 : 0);
         QCOMPARE(urls.count(), url.isEmpty() ? 0 : 1);
-        if (!url.isEmpty())
-            QCOMPARE(urls.at(0).at(0).toString(), url);
-    }
-
-    void onlyOneListenerAndStaleSocketsAreTakenOver() {
-        {
-            SingleInstance first;
-            QVERIFY(first.listen());
-            QVERIFY(!SingleInstance().listen());
-        }
-        // A dead socket file, as a crash leaves it.
-        QFile stale(SingleInstance::socketPath());
-        QVERIFY(stale.open(QIODevice::WriteOnly));
-        stale.close();
-        SingleInstance next;
-        QVERIFY(next.listen());
-        QVERIFY(SingleInstance::sendToRunning(QStringLiteral("daybrook://x")));
+        QCOMPARE(urls.value(0).value(0).toString(), url);
     }
 
     // Hostile local state: where the socket may live.
     void onlyAPrivateFolderOfOursHoldsTheSocket_data() {
-        QTest::addColumn<QString>("runtime");  // ok, missing, open, foreign, link
+        QTest::addColumn<QString>("runtime");  // absent, ok, open, foreign, link
         QTest::addColumn<QString>("fallback"); // absent, ok, open, foreign, link, file
         QTest::addColumn<QString>("used");     // runtime, fallback or none
         for (const auto &[name, runtime, fallback, used] : {
                  std::tuple{"private runtime folder", "ok", "absent", "runtime"},
-                 {"no runtime folder: one is made", "missing", "absent", "fallback"},
+                 {"no runtime folder: one is made", "absent", "absent", "fallback"},
                  {"runtime folder open to all", "open", "absent", "fallback"},
                  {"runtime folder of another user", "foreign", "ok", "fallback"},
                  {"runtime folder is a link", "link", "absent", "fallback"},
-                 {"fallback of another user", "missing", "foreign", "none"},
-                 {"fallback open to all", "missing", "open", "none"},
-                 {"fallback is a link to ours", "missing", "link", "none"},
-                 {"fallback is a file", "missing", "file", "none"},
+                 {"fallback of another user", "absent", "foreign", "none"},
+                 {"fallback open to all", "absent", "open", "none"},
+                 {"fallback is a link to ours", "absent", "link", "none"},
+                 {"fallback is a file", "absent", "file", "none"},
              })
             QTest::newRow(name) << QString::fromLatin1(runtime) << QString::fromLatin1(fallback)
                                 << QString::fromLatin1(used);
@@ -143,31 +113,23 @@ private Q_SLOTS:
         QFETCH(QString, fallback);
         QFETCH(QString, used);
         QTemporaryDir tmp;
-        const QString fallbackPath = tmp.path() + QStringLiteral("/daybrook-%1").arg(::geteuid());
-        const QString own = tmp.path() + QStringLiteral("/own");
-        QVERIFY(::mkdir(QFile::encodeName(own).constData(), 0700) == 0);
+        const QString own = tmp.filePath("own"), runtimePath = tmp.filePath("run");
+        const QString fallbackPath = tmp.filePath(QStringLiteral("daybrook-%1").arg(::geteuid()));
         const auto prepare = [&](const QString &how, const QString &path) {
             const QByteArray p = QFile::encodeName(path);
-            if (how == QLatin1String("link"))
-                return ::symlink(QFile::encodeName(own).constData(), p.constData()) == 0;
-            if (how == QLatin1String("file"))
-                return QFile(path).open(QIODevice::WriteOnly);
-            if (how == QLatin1String("missing") || how == QLatin1String("absent"))
-                return true;
-            QDir().mkpath(path);
-            return ::chmod(p.constData(), how == QLatin1String("open") ? 0777 : 0700) == 0 &&
-                   (how != QLatin1String("foreign") || ::chown(p.constData(), stranger, stranger) == 0);
+            if (how == "link" || how == "file")
+                return how == "file" ? QFile(path).open(QIODevice::WriteOnly)
+                                     : ::symlink(QFile::encodeName(own).constData(), p.constData()) == 0;
+            return how == "absent" || (::mkdir(p.constData(), 0700) == 0 &&
+                                       ::chmod(p.constData(), how == "open" ? 0777 : 0700) == 0 &&
+                                       (how != "foreign" || ::chown(p.constData(), stranger, stranger) == 0));
         };
         qputenv("TMPDIR", QFile::encodeName(tmp.path()));
-        if (runtime == QLatin1String("missing") || runtime == QLatin1String("link")) {
-            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(tmp.path() + QStringLiteral("/runtime")));
-            QVERIFY(prepare(runtime, tmp.path() + QStringLiteral("/runtime")));
-            if (runtime == QLatin1String("missing"))
-                qunsetenv("XDG_RUNTIME_DIR");
-        } else {
-            QVERIFY(prepare(runtime, QString::fromLocal8Bit(m_runtime)));
-        }
-        QVERIFY(prepare(fallback, fallbackPath));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimePath));
+        if (runtime == QLatin1String("absent"))
+            qunsetenv("XDG_RUNTIME_DIR");
+        QVERIFY(prepare(QStringLiteral("ok"), own) && prepare(runtime, runtimePath) &&
+                prepare(fallback, fallbackPath));
 
         // Someone else's listener where ours would be must never get our messages.
         QLocalServer planted;
@@ -175,20 +137,19 @@ private Q_SLOTS:
         if (used == QLatin1String("none") && QFileInfo(plantedIn).isDir())
             QVERIFY(planted.listen(plantedIn + QStringLiteral("/daybrook.socket")));
 
-        const QString expected = used == QLatin1String("runtime")    ? QString::fromLocal8Bit(m_runtime)
+        const QString expected = used == QLatin1String("runtime")    ? runtimePath
                                  : used == QLatin1String("fallback") ? fallbackPath
                                                                      : QString();
         QCOMPARE(SingleInstance::socketFolder(), expected);
         QVERIFY(!SingleInstance::sendToRunning(QStringLiteral("daybrook://oauth/todoist?code=secret")));
         QCoreApplication::processEvents();
         QVERIFY(!planted.hasPendingConnections());
+        // A dead socket file, as a crash leaves it, is taken over; a live listener is not.
+        QFile(SingleInstance::socketPath()).open(QIODevice::WriteOnly);
         SingleInstance instance;
         QCOMPARE(instance.listen(), !expected.isEmpty());
-        if (used == QLatin1String("fallback")) {
-            struct stat info {};
-            QVERIFY(::lstat(QFile::encodeName(fallbackPath).constData(), &info) == 0);
-            QCOMPARE(info.st_mode & 0777, 0700u);
-        }
+        QVERIFY(!SingleInstance().listen());
+        QCOMPARE(SingleInstance::sendToRunning(QStringLiteral("daybrook://x")), !expected.isEmpty());
     }
 
     // Hostile local state: no descriptors left when a burst of launches arrives.
@@ -197,16 +158,15 @@ private Q_SLOTS:
         QVERIFY(server.listen());
         QSignalSpy urls(&server, &SingleInstance::urlReceived);
         QList<int> clients;
-        for (int i = 0; i < 8; ++i)
-            clients.append(sendRaw(QByteArray("daybrook://burst/") + QByteArray::number(i) + '\n'));
+        while (clients.size() < 8)
+            clients.append(sendRaw("daybrook://burst/" + QByteArray::number(clients.size()) + '\n'));
         QVERIFY(!clients.contains(-1));
 
         rlimit saved{};
         QVERIFY(::getrlimit(RLIMIT_NOFILE, &saved) == 0);
         const int lowest = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         ::close(lowest);
-        rlimit exhausted = saved;
-        exhausted.rlim_cur = rlim_t(lowest); // no further descriptor can be opened
+        const rlimit exhausted{rlim_t(lowest), saved.rlim_max}; // no further descriptor can be opened
         QVERIFY(::setrlimit(RLIMIT_NOFILE, &exhausted) == 0);
         for (int i = 0; i < 20; ++i)
             QCoreApplication::processEvents();
@@ -215,7 +175,6 @@ private Q_SLOTS:
 
         QVERIFY(stillThere);
         QTRY_COMPARE(urls.count(), clients.size());
-        QVERIFY(!SingleInstance().listen());
         for (int fd : std::as_const(clients))
             ::close(fd);
         QVERIFY(SingleInstance::sendToRunning(QStringLiteral("daybrook://after")));
@@ -226,12 +185,14 @@ private Q_SLOTS:
         if (qEnvironmentVariableIsEmpty("DAYBROOK_BINARY"))
             QSKIP("DAYBROOK_BINARY is not set");
         QProcess first;
-        runDaybrook({}, &first);
-        QByteArray log;
+        qputenv("QT_LOGGING_RULES", "daybrook.app.debug=true");
+        first.setProcessChannelMode(QProcess::MergedChannels);
+        first.start(qEnvironmentVariable("DAYBROOK_BINARY"));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(SingleInstance::socketPath()), 10000);
-        QCOMPARE(runDaybrook({QStringLiteral("daybrook://oauth/todoist?code=x&state=y")}), 0);
-        QCOMPARE(runDaybrook({}), 0);
+        QCOMPARE(launchAgain({QStringLiteral("daybrook://oauth/todoist?code=x&state=y")}), 0);
+        QCOMPARE(launchAgain({}), 0);
         // Handled in order: once the activation shows, every URL before it has been routed.
+        QByteArray log;
         QTRY_VERIFY((log += first.readAll()).contains("activation requested"));
         QCOMPARE(log.count("OAuth callback received"), 1);
         QCOMPARE(first.state(), QProcess::Running);
