@@ -26,7 +26,7 @@ TimeEntry entry(const char *id, int h1, int m1, int h2, int m2) {
 }
 
 void setEntries(BarState &state, const TimeEntryList &entries) {
-    state.setPreviewData(BarPreviewData{entries, false, std::nullopt, std::nullopt, std::nullopt});
+    state.setPreviewData(BarPreviewData{entries, false, std::nullopt, std::nullopt, PolarDay::None, std::nullopt});
 }
 } // namespace
 
@@ -333,7 +333,7 @@ private Q_SLOTS:
         BarState state;
         state.setCurrentTime(at(12));
         state.setFrame(QRectF(0, 0, 1450, 150));
-        BarPreviewData data{{}, false, at(6, 30), at(21), std::nullopt};
+        BarPreviewData data{{}, false, at(6, 30), at(21), PolarDay::None, std::nullopt};
         for (const bool enabled : {false, true}) {
             data.sunEnabled = enabled;
             state.setPreviewData(data);
