@@ -74,7 +74,8 @@ class TestBarRendering : public QObject {
     BarState &state() { return *m_state; }
     int width() const { return 1450; }
     void setEntries(const TimeEntryList &entries) {
-        state().setPreviewData(BarPreviewData{entries, false, std::nullopt, std::nullopt, PolarDay::None, std::nullopt});
+        state().setPreviewData(
+            BarPreviewData{entries, false, std::nullopt, std::nullopt, PolarDay::None, std::nullopt});
     }
 
 private Q_SLOTS:

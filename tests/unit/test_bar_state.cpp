@@ -26,7 +26,8 @@ TimeEntry entry(const char *id, int h1, int m1, int h2, int m2) {
 }
 
 void setEntries(BarState &state, const TimeEntryList &entries) {
-    state.setPreviewData(BarPreviewData{entries, false, std::nullopt, std::nullopt, PolarDay::None, std::nullopt});
+    state.setPreviewData(
+        BarPreviewData{entries, false, std::nullopt, std::nullopt, PolarDay::None, std::nullopt});
 }
 } // namespace
 
