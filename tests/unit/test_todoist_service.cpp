@@ -151,15 +151,11 @@ QByteArray head(qint64 length = -1) {
 
 // Short time-outs and retries, so that no test waits long.
 TodoistConfig configFor(const QUrl &api, const QUrl &token) {
-    return {api,
-            QUrl("https://sign-in.example/oauth/authorize"),
-            token,
-            "client-id",
-            "client-secret",
-            1000,
-            3000,
-            50,
-            20};
+    return {api,         QUrl("https://sign-in.example/oauth/authorize"),
+            token,       QUrl(),
+            "client-id", "client-secret",
+            1000,        3000,
+            50,          20};
 }
 
 template <typename T> QStringList idsOf(const QList<T> &items) {
