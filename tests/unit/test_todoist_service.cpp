@@ -9,9 +9,7 @@
 #include "todoist/TodoistService.h"
 
 #include <QHttpServer>
-#include <QHttpServerResponse>
 #include <QJsonDocument>
-#include <QLoggingCategory>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -24,16 +22,12 @@ using test::projectJson;
 using test::taskJson;
 using Status = SecretStore::Status;
 
-namespace {
-
 struct Reply {
     int status = 200;
     QByteArray body;
     QByteArray contentType = "application/json";
     QList<std::pair<QByteArray, QByteArray>> headers;
 };
-
-} // namespace
 Q_DECLARE_METATYPE(Reply)
 Q_DECLARE_METATYPE(daybrook::SecretStore::Status)
 namespace {
@@ -200,8 +194,10 @@ class TodoistServiceTest : public QObject {
     bool signIn(TodoistService &service, const Reply &tokenReply) {
         server->tokenReplies.append(tokenReply);
         service.startOAuth();
+        // Only the first code counts, and a form body must escape its characters.
         return QCoro::waitFor(service.handleOAuthCallback(
-            QUrl(QStringLiteral("daybrook://oauth/todoist?code=the-code&state=") + *service.oauthState())));
+            QUrl(QStringLiteral("daybrook://oauth/todoist?code=the-code%2B%26%3D&code=x&state=") +
+                 *service.oauthState())));
     }
 
 private Q_SLOTS:
@@ -395,28 +391,6 @@ private Q_SLOTS:
                  qPrintable(QString::number(written)));
     }
 
-    // MARK: Sign-in
-
-    // The code reaches the token endpoint intact (the first of two, with the
-    // characters a form body must escape), the token is stored once, and the
-    // lists are fetched before success is reported.
-    void aSignInExchangesTheCodeStoresTheTokenAndFetches() {
-        serveSimpleLists();
-        auto service = makeService();
-        service->startOAuth();
-        server->tokenReplies.append(tokenReply("tok-1"));
-        QUrl callback(QStringLiteral("daybrook://oauth/todoist"));
-        callback.setQuery(QStringLiteral("code=a%2Bb%26c%3D&code=second&state=") + *service->oauthState());
-        QVERIFY(QCoro::waitFor(service->handleOAuthCallback(callback)));
-        const auto exchanges = server->requestsFor("/oauth/access_token");
-        QCOMPARE(exchanges.size(), 1);
-        QCOMPARE(exchanges[0].form.queryItemValue("code", QUrl::FullyDecoded), QStringLiteral("a+b&c="));
-        QVERIFY(!service->error() && !service->oauthState());
-        QCOMPARE(idsOf(service->tasks()), QStringList{"t1"});
-        QTRY_VERIFY(!service->hasPendingSecretOperations());
-        QCOMPARE(store->items, (QMap<QString, QString>{{"access_token", "tok-1"}}));
-    }
-
     // MARK: Expiring tokens, and where secrets go
 
     void expiringTokensAreRefreshedOnceAndNeverLogged() {
@@ -429,6 +403,10 @@ private Q_SLOTS:
         server->validTokens = {"secret-access-1"};
         auto service = makeService();
         QVERIFY(signIn(*service, tokenReply("secret-access-1", 3600, "secret-refresh-1")));
+        QCOMPARE(
+            server->requestsFor("/oauth/access_token")[0].form.queryItemValue("code", QUrl::FullyDecoded),
+            "the-code+&=");
+        QVERIFY(!service->error() && !service->oauthState() && !service->tasks().isEmpty()); // fetched first
         QCOMPARE(service->accessTokenExpiresAt(), frozenNow.addSecs(3600));
         // An hour later both lists need the token at once: one refresh serves both.
         Clock::freezeAt(frozenNow.addSecs(3600));
@@ -495,18 +473,16 @@ private Q_SLOTS:
         QCOMPARE(service->refreshToken(), QStringLiteral("r-1"));
     }
 
+    // A fetch in flight at the sign-out must not bring the lists back.
     void disconnectForgetsEverything() {
         serveSimpleLists();
         auto service = makeService();
         QVERIFY(signIn(*service, tokenReply("tok-1", 3600, "r-1")));
-        // A fetch in flight at the sign-out must not bring the lists back.
         QCoro::Task<> inFlight = service->fetchAll();
         service->disconnect();
-        QVERIFY(!service->isConnected() && service->tasks().isEmpty() && service->projects().isEmpty());
         QCoro::waitFor(inFlight);
-        QVERIFY(service->tasks().isEmpty() && service->projects().isEmpty() && !service->error());
-        QTRY_VERIFY(!service->hasPendingSecretOperations());
-        QVERIFY(store->items.isEmpty());
+        QVERIFY(!service->isConnected() && service->tasks().isEmpty() && service->projects().isEmpty());
+        QTRY_VERIFY(!service->error() && !service->hasPendingSecretOperations() && store->items.isEmpty());
     }
 
     // Quitting while requests and a sign-in are under way: the suspended
