@@ -5,12 +5,10 @@
 #include "todoist/TodoistService.h"
 
 #include <QDBusArgument>
-#include <QDBusConnection>
 #include <QDBusInterface>
 #include <QDBusMetaType>
 #include <QDBusReply>
 #include <QHttpServer>
-#include <QHttpServerResponse>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QSignalSpy>

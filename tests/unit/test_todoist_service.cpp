@@ -473,18 +473,6 @@ private Q_SLOTS:
         QCOMPARE(service->refreshToken(), QStringLiteral("r-1"));
     }
 
-    // A fetch in flight at the sign-out must not bring the lists back.
-    void disconnectForgetsEverything() {
-        serveSimpleLists();
-        auto service = makeService();
-        QVERIFY(signIn(*service, tokenReply("tok-1", 3600, "r-1")));
-        QCoro::Task<> inFlight = service->fetchAll();
-        service->disconnect();
-        QCoro::waitFor(inFlight);
-        QVERIFY(!service->isConnected() && service->tasks().isEmpty() && service->projects().isEmpty());
-        QTRY_VERIFY(!service->error() && !service->hasPendingSecretOperations() && store->items.isEmpty());
-    }
-
     // Quitting while requests and a sign-in are under way: the suspended
     // operations must find the service gone, not touch its remains.
     void destroyingTheServiceMidRequestIsSafe() {
