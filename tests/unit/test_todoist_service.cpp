@@ -159,15 +159,6 @@ template <typename T> QStringList idsOf(const QList<T> &items) {
     return ids;
 }
 
-bool finish(QCoro::Task<> task, int timeoutMs = 10000) {
-    auto done = std::make_shared<bool>(false);
-    [](QCoro::Task<> t, std::shared_ptr<bool> flag) -> QCoro::Task<> {
-        co_await t;
-        *flag = true;
-    }(std::move(task), done);
-    return QTest::qWaitFor([&] { return *done; }, timeoutMs);
-}
-
 const QDateTime frozenNow(QDate(2030, 1, 15), QTime(10, 0), Qt::UTC);
 
 } // namespace
@@ -250,8 +241,8 @@ private Q_SLOTS:
         QCOMPARE(store->items.contains("access_token"), stored);
         if (failure == Status::Missing) { // a sign-in still works, in memory
             service->setAccessToken(QStringLiteral("tok-1"));
-            QVERIFY(finish(service->fetchAll()) && service->tasks().size() == 1 &&
-                    service->secretStoreNotice());
+            QCoro::waitFor(service->fetchAll());
+            QVERIFY(service->tasks().size() == 1 && service->secretStoreNotice());
         }
     }
 
@@ -381,7 +372,7 @@ private Q_SLOTS:
         QCoro::waitFor(service->fetchAll());
         QCOMPARE(idsOf(service->projects()), QStringList{"p1"});
         faulty = true;
-        QVERIFY(finish(service->fetchAll()));
+        QCoro::waitFor(service->fetchAll()); // time-outs end even a silent or endless reply
         QCOMPARE(idsOf(service->projects()), QStringList{"p1"});
         QCOMPARE(idsOf(service->tasks()), QStringList{"t1"});
         QCOMPARE(service->error(), QStringLiteral("Failed to fetch projects"));
@@ -488,7 +479,7 @@ private Q_SLOTS:
             QUrl(QStringLiteral("daybrook://oauth/todoist?code=c&state=") + *service->oauthState()));
         QTRY_COMPARE(heads, 3);
         service.reset();
-        QVERIFY(finish(std::move(fetch)));
+        QCoro::waitFor(fetch); // hangs, or crashes under the sanitizer, if the service is touched
     }
 };
 
