@@ -5,12 +5,10 @@
 #include "todoist/TodoistService.h"
 
 #include <QDBusArgument>
-#include <QDBusConnection>
 #include <QDBusInterface>
 #include <QDBusMetaType>
 #include <QDBusReply>
 #include <QHttpServer>
-#include <QHttpServerResponse>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -97,6 +95,7 @@ private Q_SLOTS:
         const QString base = QStringLiteral("http://127.0.0.1:%1").arg(port);
         config.apiBaseUrl = QUrl(base);
         config.tokenUrl = QUrl(base + QStringLiteral("/oauth/access_token"));
+        config.clientId = QStringLiteral("keyring-client"); // no self-registration here
         config.secretRetryMs = 200;
         QVERIFY2(!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"),
                  "run through tests/support/run-test.sh");

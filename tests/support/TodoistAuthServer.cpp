@@ -3,7 +3,6 @@
 #include "support/TodoistJson.h"
 
 #include <QCryptographicHash>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QUrlQuery>
@@ -99,13 +98,7 @@ QUrl TodoistAuthServer::url(const QString &path) const {
 }
 
 TodoistConfig TodoistAuthServer::config() const {
-    return TodoistConfig{url(),
-                         url("/oauth/authorize"),
-                         url("/oauth/access_token"),
-                         url("/oauth/register"),
-                         QString(),
-                         QString(),
-                         5000};
+    return {url(), url("/oauth/authorize"), url("/oauth/access_token"), url("/oauth/register"), {}, {}, 5000};
 }
 
 QHttpServerResponse TodoistAuthServer::token(const QHttpServerRequest &request) {

@@ -4,9 +4,6 @@
 
 #include <QHash>
 #include <QHttpServer>
-#include <QSet>
-#include <QStringList>
-#include <QUrl>
 
 namespace daybrook::test {
 

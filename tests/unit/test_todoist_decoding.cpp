@@ -173,32 +173,28 @@ private Q_SLOTS:
         QTest::addColumn<QDateTime>("expected"); // null: refused
         QTest::addColumn<QString>("day");        // of the task due then; empty: not checked
         const QByteArray any, berlin("Europe/Berlin"), newYork("America/New_York");
-        QTest::newRow("Z") << "2030-01-15T09:30:00Z" << any << utc(2030, 1, 15, 9, 30) << "";
-        QTest::newRow("+05:30") << "2030-01-15T09:30:00+05:30" << any << utc(2030, 1, 15, 4, 0) << "";
-        QTest::newRow("-03:00") << "2030-01-15T09:30:00-03:00" << any << utc(2030, 1, 15, 12, 30) << "";
-        QTest::newRow("one digit") << "2030-01-15T09:30:00.5Z" << any << utc(2030, 1, 15, 9, 30, 0, 500)
-                                   << "";
-        QTest::newRow("9 digits") << "2030-01-15T09:30:59.999999999Z" << any
-                                  << utc(2030, 1, 15, 9, 30, 59, 999) << "";
-        QTest::newRow("late, Berlin")
-            << "2030-01-15T23:30:00Z" << berlin << utc(2030, 1, 15, 23, 30) << "2030-01-16";
-        QTest::newRow("late, NY") << "2030-01-15T23:30:00Z" << newYork << utc(2030, 1, 15, 23, 30)
-                                  << "2030-01-15";
-        QTest::newRow("early, NY") << "2030-01-16T03:00:00.000Z" << newYork << utc(2030, 1, 16, 3, 0)
-                                   << "2030-01-15";
-        QTest::newRow("Berlin winter")
-            << "2030-01-15T09:30:00" << berlin << utc(2030, 1, 15, 8, 30) << "2030-01-15";
-        QTest::newRow("Berlin summer")
-            << "2030-07-15T09:30:00" << berlin << utc(2030, 7, 15, 7, 30) << "2030-07-15";
-        QTest::newRow("floating, NY")
-            << "2030-01-16T03:00:00.25" << newYork << utc(2030, 1, 16, 8, 0, 0, 250) << "2030-01-16";
-        QTest::newRow("unreadable") << "2030-01-15T25:00:00Z" << berlin << QDateTime() << "2030-01-15";
+        const auto row = [](const char *tag, const char *text, const QByteArray &zone, const QDateTime &at,
+                            const char *day = "") {
+            QTest::newRow(tag) << QString(text) << zone << at << QString(day);
+        };
+        row("Z", "2030-01-15T09:30:00Z", any, utc(2030, 1, 15, 9, 30));
+        row("+05:30", "2030-01-15T09:30:00+05:30", any, utc(2030, 1, 15, 4, 0));
+        row("-03:00", "2030-01-15T09:30:00-03:00", any, utc(2030, 1, 15, 12, 30));
+        row("one digit", "2030-01-15T09:30:00.5Z", any, utc(2030, 1, 15, 9, 30, 0, 500));
+        row("9 digits", "2030-01-15T09:30:59.999999999Z", any, utc(2030, 1, 15, 9, 30, 59, 999));
+        row("late, Berlin", "2030-01-15T23:30:00Z", berlin, utc(2030, 1, 15, 23, 30), "2030-01-16");
+        row("late, NY", "2030-01-15T23:30:00Z", newYork, utc(2030, 1, 15, 23, 30), "2030-01-15");
+        row("early, NY", "2030-01-16T03:00:00.000Z", newYork, utc(2030, 1, 16, 3, 0), "2030-01-15");
+        row("Berlin winter", "2030-01-15T09:30:00", berlin, utc(2030, 1, 15, 8, 30), "2030-01-15");
+        row("Berlin summer", "2030-07-15T09:30:00", berlin, utc(2030, 7, 15, 7, 30), "2030-07-15");
+        row("floating, NY", "2030-01-16T03:00:00.25", newYork, utc(2030, 1, 16, 8, 0, 0, 250), "2030-01-16");
+        row("unreadable", "2030-01-15T25:00:00Z", berlin, QDateTime(), "2030-01-15");
         for (const char *bad :
              {"2030-01-15T09:30:00.0000000000Z", "2030-01-15T09:30:00.Z", "2030-01-15T09:30Z",
               "2030-01-15T09:30:00+0100", "2030-01-15T09:30:00+24:00", "2030-02-30T09:30:00Z",
               "2030-01-15T24:00:00Z", "2030-01-15T09:30:60Z", "2030-01-15 09:30:00Z", "2030-01-15T09:30:00Zx",
               "2030-01-15", "2030-01-15T09:3+:00Z", "2030-01-15T0\u0669:30:00Z", ""})
-            QTest::newRow(bad) << QString::fromUtf8(bad) << any << QDateTime() << "";
+            row(bad, bad, any, QDateTime());
     }
     void parsesDueDatetimes() {
         QFETCH(QString, text);

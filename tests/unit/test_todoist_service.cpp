@@ -9,9 +9,7 @@
 #include "todoist/TodoistService.h"
 
 #include <QHttpServer>
-#include <QHttpServerResponse>
 #include <QJsonDocument>
-#include <QLoggingCategory>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -24,16 +22,12 @@ using test::projectJson;
 using test::taskJson;
 using Status = SecretStore::Status;
 
-namespace {
-
 struct Reply {
     int status = 200;
     QByteArray body;
     QByteArray contentType = "application/json";
     QList<std::pair<QByteArray, QByteArray>> headers;
 };
-
-} // namespace
 Q_DECLARE_METATYPE(Reply)
 Q_DECLARE_METATYPE(daybrook::SecretStore::Status)
 namespace {
@@ -151,15 +145,11 @@ QByteArray head(qint64 length = -1) {
 
 // Short time-outs and retries, so that no test waits long.
 TodoistConfig configFor(const QUrl &api, const QUrl &token) {
-    return {api,
-            QUrl("https://sign-in.example/oauth/authorize"),
-            token,
-            "client-id",
-            "client-secret",
-            1000,
-            3000,
-            50,
-            20};
+    return {api,         QUrl("https://sign-in.example/oauth/authorize"),
+            token,       QUrl(),
+            "client-id", "client-secret",
+            1000,        3000,
+            50,          20};
 }
 
 template <typename T> QStringList idsOf(const QList<T> &items) {
@@ -167,15 +157,6 @@ template <typename T> QStringList idsOf(const QList<T> &items) {
     for (const T &item : items)
         ids << item.id;
     return ids;
-}
-
-bool finish(QCoro::Task<> task, int timeoutMs = 10000) {
-    auto done = std::make_shared<bool>(false);
-    [](QCoro::Task<> t, std::shared_ptr<bool> flag) -> QCoro::Task<> {
-        co_await t;
-        *flag = true;
-    }(std::move(task), done);
-    return QTest::qWaitFor([&] { return *done; }, timeoutMs);
 }
 
 const QDateTime frozenNow(QDate(2030, 1, 15), QTime(10, 0), Qt::UTC);
@@ -204,8 +185,10 @@ class TodoistServiceTest : public QObject {
     bool signIn(TodoistService &service, const Reply &tokenReply) {
         server->tokenReplies.append(tokenReply);
         service.startOAuth();
+        // Only the first code counts, and a form body must escape its characters.
         return QCoro::waitFor(service.handleOAuthCallback(
-            QUrl(QStringLiteral("daybrook://oauth/todoist?code=the-code&state=") + *service.oauthState())));
+            QUrl(QStringLiteral("daybrook://oauth/todoist?code=the-code%2B%26%3D&code=x&state=") +
+                 *service.oauthState())));
     }
 
 private Q_SLOTS:
@@ -258,8 +241,8 @@ private Q_SLOTS:
         QCOMPARE(store->items.contains("access_token"), stored);
         if (failure == Status::Missing) { // a sign-in still works, in memory
             service->setAccessToken(QStringLiteral("tok-1"));
-            QVERIFY(finish(service->fetchAll()) && service->tasks().size() == 1 &&
-                    service->secretStoreNotice());
+            QCoro::waitFor(service->fetchAll());
+            QVERIFY(service->tasks().size() == 1 && service->secretStoreNotice());
         }
     }
 
@@ -389,7 +372,7 @@ private Q_SLOTS:
         QCoro::waitFor(service->fetchAll());
         QCOMPARE(idsOf(service->projects()), QStringList{"p1"});
         faulty = true;
-        QVERIFY(finish(service->fetchAll()));
+        QCoro::waitFor(service->fetchAll()); // time-outs end even a silent or endless reply
         QCOMPARE(idsOf(service->projects()), QStringList{"p1"});
         QCOMPARE(idsOf(service->tasks()), QStringList{"t1"});
         QCOMPARE(service->error(), QStringLiteral("Failed to fetch projects"));
@@ -397,28 +380,6 @@ private Q_SLOTS:
         // read buffer and the sockets' own, not by the speed of the link.
         QVERIFY2(written < TodoistService::maxBodyBytes + 8 * 1024 * 1024,
                  qPrintable(QString::number(written)));
-    }
-
-    // MARK: Sign-in
-
-    // The code reaches the token endpoint intact (the first of two, with the
-    // characters a form body must escape), the token is stored once, and the
-    // lists are fetched before success is reported.
-    void aSignInExchangesTheCodeStoresTheTokenAndFetches() {
-        serveSimpleLists();
-        auto service = makeService();
-        service->startOAuth();
-        server->tokenReplies.append(tokenReply("tok-1"));
-        QUrl callback(QStringLiteral("daybrook://oauth/todoist"));
-        callback.setQuery(QStringLiteral("code=a%2Bb%26c%3D&code=second&state=") + *service->oauthState());
-        QVERIFY(QCoro::waitFor(service->handleOAuthCallback(callback)));
-        const auto exchanges = server->requestsFor("/oauth/access_token");
-        QCOMPARE(exchanges.size(), 1);
-        QCOMPARE(exchanges[0].form.queryItemValue("code", QUrl::FullyDecoded), QStringLiteral("a+b&c="));
-        QVERIFY(!service->error() && !service->oauthState());
-        QCOMPARE(idsOf(service->tasks()), QStringList{"t1"});
-        QTRY_VERIFY(!service->hasPendingSecretOperations());
-        QCOMPARE(store->items, (QMap<QString, QString>{{"access_token", "tok-1"}}));
     }
 
     // MARK: Expiring tokens, and where secrets go
@@ -433,6 +394,10 @@ private Q_SLOTS:
         server->validTokens = {"secret-access-1"};
         auto service = makeService();
         QVERIFY(signIn(*service, tokenReply("secret-access-1", 3600, "secret-refresh-1")));
+        QCOMPARE(
+            server->requestsFor("/oauth/access_token")[0].form.queryItemValue("code", QUrl::FullyDecoded),
+            "the-code+&=");
+        QVERIFY(!service->error() && !service->oauthState() && !service->tasks().isEmpty()); // fetched first
         QCOMPARE(service->accessTokenExpiresAt(), frozenNow.addSecs(3600));
         // An hour later both lists need the token at once: one refresh serves both.
         Clock::freezeAt(frozenNow.addSecs(3600));
@@ -499,20 +464,6 @@ private Q_SLOTS:
         QCOMPARE(service->refreshToken(), QStringLiteral("r-1"));
     }
 
-    void disconnectForgetsEverything() {
-        serveSimpleLists();
-        auto service = makeService();
-        QVERIFY(signIn(*service, tokenReply("tok-1", 3600, "r-1")));
-        // A fetch in flight at the sign-out must not bring the lists back.
-        QCoro::Task<> inFlight = service->fetchAll();
-        service->disconnect();
-        QVERIFY(!service->isConnected() && service->tasks().isEmpty() && service->projects().isEmpty());
-        QCoro::waitFor(inFlight);
-        QVERIFY(service->tasks().isEmpty() && service->projects().isEmpty() && !service->error());
-        QTRY_VERIFY(!service->hasPendingSecretOperations());
-        QVERIFY(store->items.isEmpty());
-    }
-
     // Quitting while requests and a sign-in are under way: the suspended
     // operations must find the service gone, not touch its remains.
     void destroyingTheServiceMidRequestIsSafe() {
@@ -528,7 +479,7 @@ private Q_SLOTS:
             QUrl(QStringLiteral("daybrook://oauth/todoist?code=c&state=") + *service->oauthState()));
         QTRY_COMPARE(heads, 3);
         service.reset();
-        QVERIFY(finish(std::move(fetch)));
+        QCoro::waitFor(fetch); // hangs, or crashes under the sanitizer, if the service is touched
     }
 };
 

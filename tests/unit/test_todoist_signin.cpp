@@ -109,9 +109,13 @@ private Q_SLOTS:
         QTRY_VERIFY(!service->hasPendingSecretOperations());
         QCOMPARE(store->items.value("access_token"), *service->accessToken());
 
-        // Disconnect revokes both tokens at Todoist before forgetting them.
+        // Disconnect revokes both tokens at Todoist before forgetting them; a
+        // fetch in flight then must not bring the lists back.
         const QSet<QString> issued{*service->refreshToken(), *service->accessToken()};
+        QCoro::Task<> inFlight = service->fetchAll();
         service->disconnect();
+        QCoro::waitFor(inFlight);
+        QVERIFY(!service->isConnected() && service->tasks().isEmpty() && service->projects().isEmpty());
         QTRY_COMPARE(QSet<QString>(server->revoked.cbegin(), server->revoked.cend()), issued);
         QTRY_VERIFY(store->items.isEmpty());
 
