@@ -26,8 +26,17 @@ TimeEntry entry(const char *id, int h1, int m1, int h2, int m2) {
 }
 
 void setEntries(BarState &state, const TimeEntryList &entries) {
-    state.setPreviewData(BarPreviewData{entries, false, std::nullopt, std::nullopt, std::nullopt});
+    state.setPreviewData(BarPreviewData{entries});
 }
+
+// A bar 1450 px wide, 7 to 21 without application state, at `now`.
+struct Bar : BarState {
+    explicit Bar(const QDateTime &now, const TimeEntryList &entries = {}) {
+        setCurrentTime(now);
+        setFrame(QRectF(0, 0, 1450, 150));
+        setEntries(*this, entries);
+    }
+};
 } // namespace
 
 class TestBarState : public QObject {
@@ -43,9 +52,7 @@ private Q_SLOTS:
     void cleanup() { Clock::reset(); }
 
     void mapsTimesToPositionsAcrossTheDayRange() {
-        BarState state; // without application state the day is 7 to 21
-        state.setCurrentTime(at(12));
-        state.setFrame(QRectF(0, 0, 1450, 150));
+        Bar state(at(12));
         QCOMPARE(state.xPosition(at(6, 45)), 0.0);
         QCOMPARE(state.xPosition(at(21, 15)), 1450.0);
         QCOMPARE(state.xPosition(at(14, 0)), 725.0);
@@ -54,8 +61,7 @@ private Q_SLOTS:
         QCOMPARE(state.xPosition(at(12).addDays(1)), 1450.0);
         // date(atX:) inverts it inside the bar and extrapolates outside.
         QCOMPARE(state.date(0), at(6, 45));
-        QVERIFY(state.date(-100) < at(6, 45));
-        QVERIFY(state.date(1600) > at(21, 15));
+        QVERIFY(state.date(-100) < at(6, 45) && state.date(1600) > at(21, 15));
         for (double x : {0.0, 13.0, 500.5, 725.0, 1449.0})
             QVERIFY(qAbs(state.xPosition(state.date(x)) - x) < 0.01);
         // The next day moves the whole range with it.
@@ -148,9 +154,7 @@ private Q_SLOTS:
     }
 
     void givesEveryEntryAVisibleFrameAndStatus() {
-        BarState state;
-        state.setCurrentTime(at(12));
-        state.setFrame(QRectF(0, 0, 1450, 150));
+        Bar state(at(12));
         const EntryFrame hour = state.entryFrame(entry("a", 9, 0, 10, 0));
         QCOMPARE(hour.x, 1450 * 2.25 / 14.5);
         QVERIFY(qAbs(hour.width - 100) < 1e-9);
@@ -162,13 +166,11 @@ private Q_SLOTS:
         const EntryFrame openFrame = state.entryFrame(open);
         QVERIFY(qAbs(openFrame.x + openFrame.width - state.xPosition(at(12))) < 1e-9);
         // Starting or ending exactly now is current.
+        using enum EntryTimeStatus;
         const QList<std::pair<TimeEntry, EntryTimeStatus>> cases{
-            {entry("a", 9, 0, 10, 0), EntryTimeStatus::Past},
-            {entry("b", 13, 0, 14, 0), EntryTimeStatus::Future},
-            {entry("c", 11, 0, 13, 0), EntryTimeStatus::Current},
-            {entry("d", 12, 0, 13, 0), EntryTimeStatus::Current},
-            {entry("e", 11, 0, 12, 0), EntryTimeStatus::Current},
-            {open, EntryTimeStatus::Current}};
+            {entry("a", 9, 0, 10, 0), Past},     {entry("b", 13, 0, 14, 0), Future},
+            {entry("c", 11, 0, 13, 0), Current}, {entry("d", 12, 0, 13, 0), Current},
+            {entry("e", 11, 0, 12, 0), Current}, {open, Current}};
         for (const auto &[e, status] : cases)
             QCOMPARE(state.status(e), status);
         state.setCurrentTime(at(23));
@@ -204,9 +206,7 @@ private Q_SLOTS:
 
     void laysOutTheWorkedExamples() {
         QFETCH(TimeEntryList, entries);
-        BarState state;
-        state.setCurrentTime(at(12));
-        setEntries(state, entries);
+        Bar state(at(12), entries);
         QStringList layout;
         int largest = 1;
         for (const TimeEntry &e : entries) {
@@ -219,12 +219,10 @@ private Q_SLOTS:
     }
 
     void keepsTheCacheUntilTheIdsChange() {
-        BarState state;
-        state.setCurrentTime(at(11));
         // An open entry from 08:00 overlaps 10:00-10:30 while it is 11:00.
         TimeEntryList entries{entry(QStringLiteral("open"), at(8), std::nullopt),
                               entry("meeting", 10, 0, 10, 30)};
-        setEntries(state, entries);
+        Bar state(at(11), entries);
         QCOMPARE(state.layout(entries[1]).row, 1);
         // Neither time moving back before the meeting nor new times under the
         // same ids rebuild the rows.
@@ -250,8 +248,6 @@ private Q_SLOTS:
     void keepsItsInvariantsOnRandomDays() {
         QRandomGenerator random(20260610);
         for (int round = 0; round < 60; ++round) {
-            BarState state;
-            state.setCurrentTime(at(13));
             const bool crowded = round >= 50;
             TimeEntryList entries;
             for (int i = 0, n = int(random.bounded(crowded ? 100 : 1, crowded ? 400 : 40)); i < n; ++i) {
@@ -262,7 +258,7 @@ private Q_SLOTS:
                                      : std::optional(start.addSecs(60 * random.bounded(5, 180)));
                 entries.append(entry(QStringLiteral("e%1").arg(i), start, end));
             }
-            setEntries(state, entries);
+            Bar state(at(13), entries);
             QList<EntryLayout> layouts;
             for (const TimeEntry &e : entries)
                 layouts.append(state.layout(e));
@@ -297,11 +293,8 @@ private Q_SLOTS:
     }
 
     void derivesTheTooltipFromTheHover() {
-        BarState state;
-        state.setCurrentTime(at(12, 7));
-        state.setFrame(QRectF(0, 0, 1450, 150));
         const TimeEntry review = entry("review", 9, 0, 10, 30);
-        setEntries(state, {entry(QStringLiteral("open"), at(8, 15), std::nullopt), review});
+        Bar state(at(12, 7), {entry(QStringLiteral("open"), at(8, 15), std::nullopt), review});
         // Tick tooltips need no expansion; hour 21 sits at 14.25 / 14.5.
         state.updateHover(HoveredElement::tick(21), true);
         const auto tick = std::get<TooltipContent::Tick>(state.activeTooltip().value().value);
@@ -330,10 +323,8 @@ private Q_SLOTS:
     }
 
     void showsSunGlowsOnlyWhenEnabledWithBothTimes() {
-        BarState state;
-        state.setCurrentTime(at(12));
-        state.setFrame(QRectF(0, 0, 1450, 150));
-        BarPreviewData data{{}, false, at(6, 30), at(21), std::nullopt};
+        Bar state(at(12));
+        BarPreviewData data{{}, false, at(6, 30), at(21)};
         for (const bool enabled : {false, true}) {
             data.sunEnabled = enabled;
             state.setPreviewData(data);
