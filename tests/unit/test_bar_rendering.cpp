@@ -88,15 +88,14 @@ private Q_SLOTS:
     void cleanup() { Clock::reset(); }
 
     void drawsTheBandAtEachHeight() {
-        const int x = width() - 30; // away from the hand
-        QImage image = grab();
-        QCOMPARE(band(image, x), std::make_pair(22, 27));
-        state().setIsExpanded(true);
-        image = grab();
-        QCOMPARE(band(image, x), std::make_pair(9, 40));
-        state().setIsLeaving(true);
-        image = grab();
-        QCOMPARE(band(image, x), std::make_pair(13, 36));
+        QImage image;
+        for (const auto &[expanded, leaving, top, bottom] :
+             {std::tuple{false, false, 22, 27}, {true, false, 9, 40}, {true, true, 13, 36}}) {
+            state().setIsExpanded(expanded);
+            state().setIsLeaving(leaving);
+            image = grab();
+            QCOMPARE(band(image, width() - 30), std::pair(top, bottom)); // away from the hand
+        }
         // The hand stays centred on y 25 throughout.
         const int hand = int(BarRenderer::handX(state()));
         QVERIFY(isRed(image.pixel(hand, 25)));

@@ -175,9 +175,9 @@ private Q_SLOTS:
     }
 
     void entryTooltipsFollowThePointerOnceExpanded() {
-        state().setPreviewData(
-            {{CalendarEntry{QStringLiteral("review"), localTime(9, 0, 0, day), localTime(10, 30, 0, day),
-                            QStringLiteral("Design review"), hexColor(u"#8E24AA"), QStringLiteral("Work")}}});
+        state().setPreviewData(BarPreviewData{
+            {CalendarEntry{QStringLiteral("review"), localTime(9, 0, 0, day), localTime(10, 30, 0, day),
+                           QStringLiteral("Design review"), hexColor(u"#8E24AA"), QStringLiteral("Work")}}});
         const double x = state().xPosition(localTime(9, 42, 0, day));
         moveTo(QPointF(x, 25));
         QCOMPARE(state().hoveredElement(), HoveredElement::entry(QStringLiteral("review"), x));
