@@ -106,13 +106,12 @@ private Q_SLOTS:
         QFETCH(bool, silently);
         // The window is the band around the bar's centre line, 3 px under the panel.
         const int centre = m_panel->panelFrame().top() + 25;
-        QCOMPARE(m_panel->geometry().center().y() + 1, centre);
-        QCOMPARE(m_panel->height(), 2 * FloatingBarPanel::collapsedBandHalf);
+        const auto band = [&] { return std::pair(m_panel->geometry().center().y() + 1, m_panel->height()); };
+        QCOMPARE(band(), std::pair(centre, 2 * FloatingBarPanel::collapsedBandHalf));
         QVERIFY(!m_app->lastRefreshTime());
         hoverUntilExpanded();
         // Grown at the start of the expansion, around the same line.
-        QCOMPARE(m_panel->height(), 2 * FloatingBarPanel::expandedBandHalf);
-        QCOMPARE(m_panel->geometry().center().y() + 1, centre);
+        QCOMPARE(band(), std::pair(centre, 2 * FloatingBarPanel::expandedBandHalf));
         // Expanding asks for a refresh.
         QTRY_VERIFY(m_app->lastRefreshTime().has_value());
 
@@ -121,7 +120,7 @@ private Q_SLOTS:
         QVERIFY(m_panel->isExpanded());
         QTRY_VERIFY_WITH_TIMEOUT(!m_panel->isExpanded(), 3000);
         QVERIFY(!state().isLeaving() && !state().barContentHovered());
-        QTRY_COMPARE(m_panel->height(), 2 * FloatingBarPanel::collapsedBandHalf);
+        QTRY_COMPARE(band(), std::pair(centre, 2 * FloatingBarPanel::collapsedBandHalf));
     }
 
     void comingBackBeforeTheCollapseKeepsItOpen() {
