@@ -45,12 +45,11 @@ class TestBarState : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() {
+    void init() {
         test::setTimeZone("Europe/Berlin");
         test::resetUserDefaults();
+        Clock::freezeAt(at(12, 0));
     }
-
-    void init() { Clock::freezeAt(at(12, 0)); }
     void cleanup() { Clock::reset(); }
 
     void mapsTimesToPositionsAcrossTheDayRange() {

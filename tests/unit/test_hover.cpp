@@ -161,8 +161,6 @@ private Q_SLOTS:
         QCOMPARE(state().hoveredElement(), HoveredElement::tick(9));
         moveTo(QPointF(state().hourX(10), y));
         QCOMPARE(state().hoveredElement(), HoveredElement::tick(10));
-        QCOMPARE(std::get<TooltipContent::Tick>(state().activeTooltip()->value).text,
-                 QStringLiteral("10:00"));
         // The tooltip is on its way in, in a window of its own under the bar.
         QTRY_VERIFY(m_panel->tooltipWindow() && m_panel->tooltipWindow()->isVisible());
         QWidget *tip = m_panel->tooltipWindow();
