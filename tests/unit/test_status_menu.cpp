@@ -2,6 +2,7 @@
 #include "app/SettingsView.h"
 #include "app/SettingsWindow.h"
 #include "app/StatusMenu.h"
+#include "bar/BarGeometry.h"
 #include "bar/FloatingBarPanel.h"
 #include "core/Notifications.h"
 #include "core/UserDefaults.h"
@@ -32,8 +33,8 @@ class StatusMenuTest : public QObject {
 
     std::unique_ptr<AppDelegate> m_delegate;
 
-    AppDelegate &launch() {
-        m_delegate = std::make_unique<AppDelegate>();
+    AppDelegate &launch(AppState *state = nullptr) {
+        m_delegate = std::make_unique<AppDelegate>(state);
         m_delegate->applicationDidFinishLaunching();
         return *m_delegate;
     }
@@ -46,6 +47,17 @@ class StatusMenuTest : public QObject {
     }
 
     QMenu *displayMenu(QMenu &menu) { return item(menu, QStringLiteral("Display"))->menu(); }
+
+    // The bar sits on `index`, hanging under that screen's top panel, and only it is ticked.
+    void verifyOnScreen(int index) {
+        QScreen *screen = QGuiApplication::screens().at(index);
+        FloatingBarPanel *panel = m_delegate->floatingBarWindow();
+        QCOMPARE(panel->currentScreen(), screen);
+        QCOMPARE(panel->panelFrame(), barFrame(screen->geometry(), screen->availableGeometry()));
+        const QList<QAction *> actions = displayMenu(openMenu())->actions();
+        for (int i = 0; i < actions.size(); ++i)
+            QCOMPARE(actions.at(i)->isChecked(), i == index);
+    }
 
 private Q_SLOTS:
     void init() { test::resetUserDefaults(); }
@@ -79,52 +91,65 @@ private Q_SLOTS:
         QVERIFY(toggle("Hide Bar") && !panel->isVisible());
         QVERIFY(!toggle("Hide Bar") && panel->isVisible());
 
-        QVERIFY(toggle("Always Expanded") && panel->isExpanded());
-        QCOMPARE(UserDefaults::boolValue(QStringLiteral("alwaysExpanded")), std::optional<bool>(true));
-        QVERIFY(!toggle("Always Expanded") && !panel->isExpanded());
-        QCOMPARE(UserDefaults::boolValue(QStringLiteral("alwaysExpanded")), std::optional<bool>(false));
+        const auto pinStored = [] { return UserDefaults::boolValue(QStringLiteral("alwaysExpanded")); };
+        QVERIFY(toggle("Always Expanded") && panel->isExpanded() && pinStored() == true);
+        QVERIFY(!toggle("Always Expanded") && !panel->isExpanded() && pinStored() == false);
 
         QVERIFY(toggle("Start on Login") && QFile::exists(Autostart::entryPath()));
         QVERIFY(!toggle("Start on Login") && !QFile::exists(Autostart::entryPath()));
     }
 
     void namesScreensByMonitorAndConnector() {
-        const auto title = [](const char *model, const char *maker) {
-            return StatusMenu::screenTitle(QString::fromUtf8(model), QString::fromUtf8(maker),
-                                           QStringLiteral("DP-1"));
-        };
-        QCOMPARE(title("DELL U2720Q", "Dell Inc."), QStringLiteral("DELL U2720Q (DP-1)"));
-        QCOMPARE(title("", "Dell Inc."), QStringLiteral("Dell Inc. (DP-1)"));
-        QCOMPARE(title(" ", ""), QStringLiteral("DP-1"));
-        QCOMPARE(title("DP-1", ""), QStringLiteral("DP-1"));
+        for (const auto &[model, maker, title] :
+             {std::tuple{"DELL U2720Q", "Dell Inc.", "DELL U2720Q (DP-1)"},
+              {"", "Dell Inc.", "Dell Inc. (DP-1)"},
+              {" ", "", "DP-1"},
+              {"DP-1", "", "DP-1"}})
+            QCOMPARE(StatusMenu::screenTitle(QString::fromUtf8(model), QString::fromUtf8(maker),
+                                             QStringLiteral("DP-1")),
+                     QString::fromUtf8(title));
     }
 
-    void displayChoiceStoresTheNameAndMovesTheBar() {
-        AppDelegate &delegate = launch();
+    void panelFrameHangsUnderTheTopPanel() {
+        // A 32-px top panel: the bar's centre line (25 px into the frame) lies 3 px below it.
+        QCOMPARE(barFrame(QRect(0, 0, 1920, 1080), QRect(0, 32, 1920, 1048)), QRect(0, 10, 1920, 150));
+        // Width and x follow the whole screen, not the available area (a side dock).
+        QCOMPARE(barFrame(QRect(-1920, 0, 1920, 1200), QRect(-1856, 27, 1856, 1173)),
+                 QRect(-1920, 5, 1920, 150));
+        // No top panel at all: the panel reaches above the screen's top edge.
+        QCOMPARE(barFrame(QRect(0, 0, 800, 600), QRect(0, 0, 800, 600)).top(), -22);
+    }
+
+    void theStoredScreenWinsAndTheMenuMovesTheBar() {
         const QList<QScreen *> screens = QGuiApplication::screens();
-        FloatingBarPanel *panel = delegate.floatingBarWindow();
-        QCOMPARE(panel->currentScreen(), QGuiApplication::primaryScreen());
+        QCOMPARE(AppDelegate::chooseScreen(QString()), QGuiApplication::primaryScreen());
+        QCOMPARE(AppDelegate::chooseScreen(QStringLiteral("HDMI-9")), QGuiApplication::primaryScreen());
+        // Two screens named DP-2: the first in the list.
+        auto *state = new AppState(this);
+        state->setSelectedScreenName(QStringLiteral("DP-2"));
+        AppDelegate &delegate = launch(state);
+        verifyOnScreen(1);
         // The offscreen screens report no monitor name: the connectors stand alone.
         QMenu *display = displayMenu(openMenu());
         QCOMPARE(display->actions().size(), screens.size());
         QCOMPARE(display->actions().at(2)->text(), screens.at(2)->name());
-        QVERIFY(display->actions().at(0)->isChecked());
 
         QSignalSpy posted(&Notifications::instance(), &Notifications::didSelectScreen);
-        display->actions().at(1)->trigger();
-        QCOMPARE(UserDefaults::stringValue(QStringLiteral("selectedScreenName")), screens.at(1)->name());
+        display->actions().at(0)->trigger();
+        QCOMPARE(UserDefaults::stringValue(QStringLiteral("selectedScreenName")), QStringLiteral("DP-1"));
         QCOMPARE(posted.size(), 1);
-        QCOMPARE(panel->currentScreen(), screens.at(1));
-        QVERIFY(screens.at(1)->geometry().intersects(panel->geometry()));
-        display = displayMenu(openMenu());
-        for (int i = 0; i < screens.size(); ++i)
-            QCOMPARE(display->actions().at(i)->isChecked(), i == 1);
-
-        // A screen index that no longer exists changes nothing.
+        verifyOnScreen(0);
+        // The handler itself never stores the name: the poster already did.
+        Notifications::instance().postDidSelectScreen(QStringLiteral("DP-2"));
+        verifyOnScreen(1);
+        QCOMPARE(state->selectedScreenName(), QStringLiteral("DP-1"));
+        // A screen that is not attached changes nothing.
         delegate.selectScreen(int(screens.size()));
         delegate.selectScreen(-1);
-        QCOMPARE(posted.size(), 1);
-        QCOMPARE(delegate.appState()->selectedScreenName(), screens.at(1)->name());
+        Notifications::instance().postDidSelectScreen(QStringLiteral("VGA-7"));
+        QCOMPARE(posted.size(), 3); // the menu's and the two direct posts
+        verifyOnScreen(1);
+        QCOMPARE(state->selectedScreenName(), QStringLiteral("DP-1"));
     }
 
     void settingsAboutAndActivationShareOneWindow() {
@@ -184,11 +209,11 @@ private Q_SLOTS:
 };
 
 int main(int argc, char *argv[]) {
-    // Three virtual screens side by side.
+    // Three virtual screens, two of them sharing a name.
     const QByteArray screens = R"(
         {"name": "DP-1", "x": 0, "y": 0, "width": 1920, "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
-        {"name": "HDMI-1", "x": 1920, "y": 0, "width": 1280, "height": 1024, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
-        {"name": "DP-2", "x": 3200, "y": 0, "width": 1920, "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1})";
+        {"name": "DP-2", "x": 1920, "y": 0, "width": 2560, "height": 1440, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
+        {"name": "DP-2", "x": -1280, "y": 0, "width": 1280, "height": 1024, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1})";
     return test::runOnScreens(argc, argv, screens, [&] {
         QApplication::setQuitOnLastWindowClosed(false);
         StatusMenuTest test;
