@@ -1,12 +1,9 @@
-#include "calendar/CalendarService.h"
 #include "calendar/CalendarSettingsViews.h"
 #include "core/Clock.h"
 #include "core/UserDefaults.h"
-#include "state/DataSource.h"
 #include "support/EdsFixtures.h"
 #include "support/TestEnvironment.h"
 
-#include <QCoroTask>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -15,7 +12,6 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTcpServer>
-#include <QTest>
 #include <csignal>
 
 using namespace daybrook;
@@ -31,9 +27,7 @@ namespace {
 const QDate day(2026, 3, 29);
 
 QDateTime utc(const char *iso) {
-    QDateTime t = QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODate);
-    t.setTimeSpec(Qt::UTC);
-    return t;
+    return QDateTime::fromString(QLatin1String(iso) + u'Z', Qt::ISODate);
 }
 
 // The value of a coroutine run to its end while the event loop turns; absent
@@ -47,33 +41,23 @@ template <typename T> std::optional<T> result(QCoro::Task<T> task, int timeoutMs
     return *value;
 }
 
+QCoro::Task<bool> ended(QCoro::Task<> task) {
+    co_await task;
+    co_return true;
+}
+
 bool finishes(QCoro::Task<> task) {
-    return result([](QCoro::Task<> inner) -> QCoro::Task<bool> {
-               co_await inner;
-               co_return true;
-           }(std::move(task)))
-        .has_value();
+    return result(ended(std::move(task))).has_value();
 }
 
-const CalendarEvent *findEvent(const QList<CalendarEvent> &events, const QString &title) {
-    for (const CalendarEvent &event : events)
-        if (event.title == title)
-            return &event;
-    return nullptr;
+std::optional<CalendarEvent> findEvent(const QList<CalendarEvent> &events, const char *title) {
+    const auto it = std::find_if(events.begin(), events.end(), [&](auto &e) { return e.title == title; });
+    return it == events.end() ? std::nullopt : std::optional(*it);
 }
 
-QStringList labels(const TimeEntryList &entries) {
-    QStringList result;
-    for (const TimeEntry &entry : entries)
-        result << entry.label();
-    return result;
-}
-
-std::optional<TimeEntry> entryNamed(const TimeEntryList &entries, const QString &label) {
-    for (const TimeEntry &entry : entries)
-        if (entry.label() == label)
-            return entry;
-    return std::nullopt;
+std::optional<TimeEntry> entryNamed(const TimeEntryList &entries, const char *label) {
+    const auto it = std::find_if(entries.begin(), entries.end(), [&](auto &e) { return e.label() == label; });
+    return it == entries.end() ? std::nullopt : std::optional(*it);
 }
 
 QStringList calendarIds(const CalendarService &service) {
@@ -110,8 +94,7 @@ void blockServer(bool blocked) {
             file.remove();
     }
     const auto reply = QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ReloadConfig")));
+        "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ReloadConfig"));
     QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
 }
 
@@ -139,10 +122,7 @@ class CalendarEdsTest : public QObject {
     }
 
     static std::unique_ptr<DataSource> connectedSource() {
-        TodoistConfig offline;
-        offline.apiBaseUrl = QUrl(QStringLiteral("http://127.0.0.1:9"));
-        auto source =
-            std::make_unique<DataSource>(connectedService(), std::make_unique<TodoistService>(offline));
+        auto source = test::offlineDataSource(connectedService());
         source->calendarService()->setChangeDelayMs(300);
         return source;
     }
@@ -157,15 +137,12 @@ private Q_SLOTS:
         GError *error = nullptr;
         m_registry = e_source_registry_new_sync(nullptr, &error);
         test::checkGLib(m_registry != nullptr, error, "registry");
-        g_object_unref(
-            test::commitSource(m_registry, "test-work-account", "Work account", nullptr, false, nullptr));
-        g_object_unref(
-            test::commitSource(m_registry, "test-work", "Work", "test-work-account", true, "#ff8800"));
-        g_object_unref(test::commitSource(m_registry, "test-plain", "Plain", nullptr, true, nullptr));
-        ECalClient *personal = test::connectCalendar(m_registry, "system-calendar");
-        ECalClient *work = test::connectCalendar(m_registry, "test-work");
-        ECalClient *plain = test::connectCalendar(m_registry, "test-plain");
-        m_clients = {personal, work, plain};
+        test::commitSource(m_registry, "test-work-account", "Work account", nullptr, false);
+        test::commitSource(m_registry, "test-work", "Work", "test-work-account", true, "#ff8800");
+        test::commitSource(m_registry, "test-plain", "Plain", nullptr, true, nullptr);
+        for (const char *uid : {"system-calendar", "test-work", "test-plain"})
+            m_clients << test::connectCalendar(m_registry, uid);
+        ECalClient *personal = m_clients[0], *work = m_clients[1], *plain = m_clients[2];
 
         const struct {
             ECalClient *client;
@@ -183,16 +160,12 @@ private Q_SLOTS:
             {work, "tomorrow", "20260330T003000", "20260330T010000", "After midnight", ""},
             {plain, "plain", "20260329T150000", "20260329T151500", "Plain event", ""}};
         for (const auto &e : events)
-            test::writeEvent(e.client,
-                             test::vevent(e.uid, e.start, e.end,
-                                          e.summary ? "SUMMARY:" + QByteArray(e.summary) + "\r\n" : "",
-                                          e.extra));
+            test::writeEvent(e.client, test::vevent(e.uid, e.start, e.end, e.summary, e.extra));
         // The daily lunch today was moved by half an hour.
-        test::writeEvent(
-            personal,
-            test::vevent("lunch", "20260329T123000", "20260329T130000", "SUMMARY:Lunch (late)\r\n",
-                         ("RECURRENCE-ID;TZID=" + test::berlinZoneId() + ":20260329T120000\r\n").constData()),
-            E_CAL_OBJ_MOD_THIS);
+        test::writeEvent(personal,
+                         test::vevent("lunch", "20260329T123000", "20260329T130000", "Lunch (late)",
+                                      "RECURRENCE-ID;TZID=" + test::berlinZoneId() + ":20260329T120000\r\n"),
+                         E_CAL_OBJ_MOD_THIS);
     }
 
     void cleanupTestCase() {
@@ -218,15 +191,16 @@ private Q_SLOTS:
         // still catch on this 23-hour day).
         QCOMPARE(titles, (QStringList{"Night shift", "Holiday", "Stretch", "Standup", "<none>",
                                       "Lunch (late)", "Plain event", "Late call"}));
-        QCOMPARE(*findEvent(events, QStringLiteral("Night shift"))->startDate, utc("2026-03-28T21:00:00"));
-        QCOMPARE(*findEvent(events, QStringLiteral("Night shift"))->endDate, utc("2026-03-29T04:00:00"));
-        // Recurrence expanded in local time across the clock change.
-        const auto *stretch = findEvent(events, QStringLiteral("Stretch"));
-        QCOMPARE(*stretch->startDate, utc("2026-03-29T05:00:00"));
-        QCOMPARE(*stretch->endDate, utc("2026-03-29T05:15:00"));
-        QCOMPARE(*findEvent(events, QStringLiteral("Lunch (late)"))->startDate, utc("2026-03-29T10:30:00"));
-        QVERIFY(findEvent(events, QStringLiteral("Holiday"))->isAllDay);
-        QVERIFY(!stretch->isAllDay);
+        // Recurrence expanded in local time across the clock change (Stretch).
+        for (const auto &[title, start, end, allDay] :
+             {std::tuple{"Night shift", "2026-03-28T21:00:00", "2026-03-29T04:00:00", false},
+              {"Stretch", "2026-03-29T05:00:00", "2026-03-29T05:15:00", false},
+              {"Lunch (late)", "2026-03-29T10:30:00", "2026-03-29T11:00:00", false},
+              {"Holiday", "2026-03-28T23:00:00", "2026-03-29T22:00:00", true}}) {
+            const auto event = findEvent(events, title);
+            QCOMPARE((std::tuple{*event->startDate, *event->endDate, event->isAllDay}),
+                     (std::tuple{utc(start), utc(end), allDay}));
+        }
 
         // Identifiers: unique per occurrence, and the same on the next read.
         QCOMPARE(QSet<QString>(ids.begin(), ids.end()).size(), ids.size());
@@ -238,25 +212,23 @@ private Q_SLOTS:
 
         // Entries: no all-day event; texts and colours as the calendars give them.
         const TimeEntryList entries = service->timeEntries(events);
-        QCOMPARE(labels(entries), (QStringList{"Night shift", "Stretch", "Standup", "Event", "Lunch (late)",
-                                               "Plain event", "Late call"}));
-        QCOMPARE(entryNamed(entries, QStringLiteral("Late call"))->color().toQColor().name(),
-                 QStringLiteral("#ff8800"));
-        QCOMPARE(entryNamed(entries, QStringLiteral("Late call"))->groupName(), QStringLiteral("Work"));
-        QCOMPARE(entryNamed(entries, QStringLiteral("Plain event"))->color(), standardBlue());
+        QCOMPARE(test::labels(entries), (QStringList{"Night shift", "Stretch", "Standup", "Event",
+                                                     "Lunch (late)", "Plain event", "Late call"}));
+        QCOMPARE(entryNamed(entries, "Late call")->color().toQColor().name(), QStringLiteral("#ff8800"));
+        QCOMPARE(entryNamed(entries, "Late call")->groupName(), QStringLiteral("Work"));
+        QCOMPARE(entryNamed(entries, "Plain event")->color(), standardBlue());
     }
 
     void followsChangesWithoutARefresh() {
         auto source = connectedSource();
-        QTRY_VERIFY_WITH_TIMEOUT(labels(source->timeEntries()).contains(QStringLiteral("Standup")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(entryNamed(source->timeEntries(), "Standup"), 20000);
 
         // An edit in another program reaches the bar by itself.
-        test::writeEvent(
-            m_clients[0],
-            test::vevent("standup", "20260329T091500", "20260329T094500", "SUMMARY:Standup (moved)\r\n"),
-            E_CAL_OBJ_MOD_ALL);
-        QTRY_VERIFY_WITH_TIMEOUT(entryNamed(source->timeEntries(), QStringLiteral("Standup (moved)")), 20000);
-        QCOMPARE(entryNamed(source->timeEntries(), QStringLiteral("Standup (moved)"))->startTime(),
+        test::writeEvent(m_clients[0],
+                         test::vevent("standup", "20260329T091500", "20260329T094500", "Standup (moved)"),
+                         E_CAL_OBJ_MOD_ALL);
+        QTRY_VERIFY_WITH_TIMEOUT(entryNamed(source->timeEntries(), "Standup (moved)"), 20000);
+        QCOMPARE(entryNamed(source->timeEntries(), "Standup (moved)")->startTime(),
                  utc("2026-03-29T07:15:00"));
     }
 
@@ -266,50 +238,41 @@ private Q_SLOTS:
         CalendarService *service = source->calendarService();
         QTRY_COMPARE_WITH_TIMEOUT(service->authorizationStatus(), CalendarAuthorization::FullAccess, 20000);
         const qsizetype before = calendarIds(*service).size();
-        const auto added = result(service->addCalendarFromUrl(m_web.url("/feed.ics").toString()));
+        const auto added = result(service->addCalendarFromUrl(m_web.url("/feed.ics")));
         QVERIFY(added && added->ok);
         QCOMPARE(added->text, QStringLiteral("Team, on the web"));
 
         // Listed under the program's own heading, removable, in its own colour.
         QTRY_VERIFY_WITH_TIMEOUT(calendarIds(*service).size() == before + 1, 20000);
         const QList<CalendarGroup> groups = service->calendarsBySource();
-        const auto mine = std::find_if(groups.begin(), groups.end(), [](const CalendarGroup &group) {
-            return group.calendars.first().addedByApp;
-        });
-        QVERIFY(mine != groups.end());
-        QCOMPARE(mine->source->title, QStringLiteral("Added by Daybrook"));
-        const Calendar calendar = mine->calendars.first();
-        QCOMPARE(calendar.title, QStringLiteral("Team, on the web"));
-        QVERIFY(calendar.color);
-        QCOMPARE(std::count_if(groups.begin(), groups.end(),
-                               [](const CalendarGroup &group) { return group.calendars.first().addedByApp; }),
-                 1);
+        const auto mine = [](const CalendarGroup &group) { return group.calendars.first().addedByApp; };
+        QCOMPARE(std::count_if(groups.begin(), groups.end(), mine), 1);
+        const auto group = std::find_if(groups.begin(), groups.end(), mine);
+        QCOMPARE(group->source->title, QStringLiteral("Added by Daybrook"));
+        const Calendar calendar = group->calendars.first();
+        QVERIFY(calendar.title == added->text && calendar.color);
 
         // The store itself fetched the feed, with its recurrences and zone.
-        QTRY_VERIFY_WITH_TIMEOUT(entryNamed(source->timeEntries(), QStringLiteral("Web call")), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(entryNamed(source->timeEntries(), "Web call"), 30000);
         QVERIFY2(m_web.userAgents.size() >= 2 &&
                      !m_web.userAgents.last().startsWith(QLatin1String("Daybrook")),
                  qPrintable(m_web.userAgents.join(u'|')));
         const TimeEntryList entries = source->timeEntries();
-        QCOMPARE(entryNamed(entries, QStringLiteral("Web call"))->startTime(), utc("2026-03-29T10:00:00"));
-        QCOMPARE(entryNamed(entries, QStringLiteral("Web call"))->groupName(), calendar.title);
-        QCOMPARE(entryNamed(entries, QStringLiteral("Weekly (moved)"))->startTime(),
-                 utc("2026-03-29T08:00:00"));
-        QVERIFY(!entryNamed(entries, QStringLiteral("Weekly")));
-        QVERIFY(findEvent(service->events(), QStringLiteral("Web day"))->isAllDay);
+        QCOMPARE(entryNamed(entries, "Web call")->startTime(), utc("2026-03-29T10:00:00"));
+        QCOMPARE(entryNamed(entries, "Web call")->groupName(), calendar.title);
+        QCOMPARE(entryNamed(entries, "Weekly (moved)")->startTime(), utc("2026-03-29T08:00:00"));
+        QVERIFY(!entryNamed(entries, "Weekly") && findEvent(service->events(), "Web day")->isAllDay);
 
         // A change on the web shows after Refresh.
         m_web.body = feed("Web call (changed)", "20260329T070000Z");
         QVERIFY(finishes(service->refresh()));
-        QTRY_VERIFY_WITH_TIMEOUT(entryNamed(source->timeEntries(), QStringLiteral("Web call (changed)")),
-                                 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(entryNamed(source->timeEntries(), "Web call (changed)"), 30000);
 
         // Only calendars added here can be removed here; removing one takes its events.
         QCOMPARE(result(service->removeCalendar(QStringLiteral("test-work"))).value_or(QString()).isEmpty(),
                  false);
         QCOMPARE(result(service->removeCalendar(calendar.identifier)), std::optional<QString>(QString()));
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !labels(source->timeEntries()).contains(QStringLiteral("Web call (changed)")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!entryNamed(source->timeEntries(), "Web call (changed)"), 20000);
         QTRY_COMPARE(calendarIds(*service).size(), before);
     }
 
@@ -319,8 +282,8 @@ private Q_SLOTS:
         QTcpServer closed;
         QVERIFY(closed.listen(QHostAddress::LocalHost));
         const QString refused = QStringLiteral("webcal://127.0.0.1:%1/feed.ics").arg(closed.serverPort());
-        QTest::newRow("not found") << m_web.url("/missing.ics").toString() << "(HTTP 404 Not Found)";
-        QTest::newRow("a web page") << m_web.url("/page.html").toString() << "other than an iCalendar file";
+        QTest::newRow("not found") << m_web.url("/missing.ics") << "(HTTP 404 Not Found)";
+        QTest::newRow("a web page") << m_web.url("/page.html") << "other than an iCalendar file";
         QTest::newRow("nobody listening") << refused << "Could not connect to 127.0.0.1";
         QTest::newRow("another scheme") << "ftp://127.0.0.1/feed.ics"
                                         << "not a calendar address";

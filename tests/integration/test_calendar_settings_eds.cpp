@@ -3,24 +3,19 @@
 // own D-Bus session.
 #include "app/IntegrationsSettingsView.h"
 #include "app/SettingsView.h"
-#include "calendar/CalendarService.h"
 #include "calendar/CalendarSettingsViews.h"
 #include "core/Clock.h"
 #include "core/UserDefaults.h"
 #include "state/AppState.h"
-#include "state/DataSource.h"
 #include "support/EdsFixtures.h"
 #include "support/TestEnvironment.h"
 #include "support/WidgetFinders.h"
-#include "todoist/TodoistService.h"
 #include "widgets/TriStateCheckbox.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTest>
 
 using namespace daybrook;
 using test::click;
@@ -35,25 +30,24 @@ const QDate day(2026, 6, 10);
 // event tomorrow is not counted).
 const QString eventsToday = QStringLiteral("5 events today");
 
-QWidget *group(QWidget *pane, const QString &key) {
-    return pane->findChild<QWidget *>(QStringLiteral("group:") + key);
+QWidget *group(QWidget *pane, const char *key) {
+    return pane->findChild<QWidget *>(QStringLiteral("group:") + QLatin1String(key));
 }
 
-TriStateCheckbox *checkbox(QWidget *pane, const QString &row, const char *name) {
-    QWidget *found = pane->findChild<QWidget *>(row);
-    return found ? found->findChild<TriStateCheckbox *>(QLatin1String(name)) : nullptr;
+template <typename T = QPushButton> T *named(QObject *root, const char *name) {
+    return root->findChild<T *>(QLatin1String(name));
 }
 
-ToggleState groupState(QWidget *pane, const QString &key) {
-    TriStateCheckbox *box = checkbox(pane, QStringLiteral("group:") + key, "groupCheckbox");
-    return box ? box->state() : ToggleState(-1);
+// The check box of a group ("group:<key>") or of a calendar ("calendar:<id>").
+TriStateCheckbox *checkbox(QWidget *pane, const char *row) {
+    QWidget *found = named<QWidget>(pane, row);
+    const bool group = QByteArray(row).startsWith("group:");
+    return found ? found->findChild<TriStateCheckbox *>(group ? "groupCheckbox" : "calendarCheckbox")
+                 : nullptr;
 }
 
 QStringList barLabels(const CalendarService &service) {
-    QStringList labels;
-    for (const TimeEntry &entry : service.timeEntries(service.events()))
-        labels << entry.label();
-    return labels;
+    return test::labels(service.timeEntries(service.events()));
 }
 
 } // namespace
@@ -70,7 +64,7 @@ class CalendarSettingsEdsTest : public QObject {
         ECalClient *&client = m_clients[calendar];
         if (!client)
             client = test::connectCalendar(m_registry, calendar);
-        test::writeEvent(client, test::vevent(uid, start, end, "SUMMARY:" + QByteArray(title) + "\r\n"));
+        test::writeEvent(client, test::vevent(uid, start, end, title));
     }
 
 private Q_SLOTS:
@@ -95,7 +89,7 @@ private Q_SLOTS:
               {"test-alpha-meetings", "Meetings", "test-alpha-account", true},
               {"test-alpha-travel", "Travel", "test-alpha-account", true},
               {"test-loose", "Loose", nullptr, true}})
-            g_object_unref(test::commitSource(m_registry, uid, name, parent, calendar));
+            test::commitSource(m_registry, uid, name, parent, calendar);
         addEvent("test-alpha-meetings", "standup", "20260610T090000", "20260610T091500", "Standup");
         addEvent("test-alpha-meetings", "review", "20260610T140000", "20260610T150000", "Review");
         addEvent("test-alpha-travel", "train", "20260610T170000", "20260610T183000", "Train");
@@ -122,17 +116,14 @@ private Q_SLOTS:
         UserDefaults::setValue(QLatin1String(CalendarService::enabledKey),
                                QStringLiteral("maybe")); // counts as on
         AppStateDependencies dependencies;
-        TodoistConfig offline;
-        offline.apiBaseUrl = QUrl(QStringLiteral("http://127.0.0.1:9"));
-        dependencies.dataSource = std::make_unique<DataSource>(std::make_unique<CalendarService>(),
-                                                               std::make_unique<TodoistService>(offline));
+        dependencies.dataSource = test::offlineDataSource(std::make_unique<CalendarService>());
         AppState state(std::move(dependencies));
         CalendarService *service = state.dataSource()->calendarService();
         SettingsView view(&state, service, state.dataSource()->todoistService());
         view.show();
-        const QList<SettingsTab> plain{SettingsTab::General, SettingsTab::Integrations, SettingsTab::About};
-        const QList<SettingsTab> withCalendar{SettingsTab::General, SettingsTab::Integrations,
-                                              SettingsTab::Calendar, SettingsTab::About};
+        QList<SettingsTab> plain{SettingsTab::General, SettingsTab::Integrations, SettingsTab::About},
+            withCalendar = plain;
+        withCalendar.insert(2, SettingsTab::Calendar);
         // Switched on, but never connected: no tab, and nothing read.
         QTest::qWait(300);
         QCOMPARE(view.visibleTabs(), plain);
@@ -143,12 +134,11 @@ private Q_SLOTS:
         QVERIFY(service->events().isEmpty() && service->calendarsBySource().isEmpty());
         QVERIFY(!test::shown(row, QStringLiteral("detailText")));
 
-        click(row->findChild<QPushButton *>(QStringLiteral("connectButton")));
+        click(named(row, "connectButton"));
         QTRY_COMPARE_WITH_TIMEOUT(view.visibleTabs(), withCalendar, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(row->detailText(), eventsToday, 20000);
-        QCOMPARE(row->statusText(), QStringLiteral("Reading events from your calendar"));
         QVERIFY(test::shown(row, QStringLiteral("connectedBadge")));
-        QCOMPARE(view.selectedTab(), SettingsTab::Integrations);
+        QCOMPARE(row->statusText(), QStringLiteral("Reading events from your calendar"));
 
         click(view.tabBar()->button(SettingsTab::Calendar));
         auto *pane = qobject_cast<CalendarSettingsView *>(view.currentPane());
@@ -157,7 +147,7 @@ private Q_SLOTS:
 
         // Disconnecting on the Calendar tab: access stays, the switch goes off,
         // and with it the tab; the window lands on Integrations.
-        click(pane->findChild<QPushButton *>(QStringLiteral("disconnectButton")));
+        click(named(pane, "disconnectButton"));
         QCOMPARE(service->authorizationStatus(), CalendarAuthorization::FullAccess);
         QCOMPARE(view.visibleTabs(), plain);
         QCOMPARE(view.selectedTab(), SettingsTab::Integrations);
@@ -169,7 +159,7 @@ private Q_SLOTS:
                  std::optional<bool>(false));
 
         // Enabling again needs no new consent and reads the day anew.
-        click(row->findChild<QPushButton *>(QStringLiteral("enableButton")));
+        click(named(row, "enableButton"));
         QCOMPARE(view.visibleTabs(), withCalendar);
         QTRY_COMPARE_WITH_TIMEOUT(row->detailText(), eventsToday, 20000);
     }
@@ -189,67 +179,61 @@ private Q_SLOTS:
         QVERIFY2(titles.indexOf(QStringLiteral("Alpha mail")) < titles.indexOf(QStringLiteral("zeta mail")),
                  qPrintable(titles.join(u", ")));
         QCOMPARE(titles.last(), QStringLiteral("Other"));
-        QCOMPARE(labelText(group(&pane, QStringLiteral("test-alpha-account")), QStringLiteral("groupCount")),
+        QCOMPARE(labelText(group(&pane, "test-alpha-account"), QStringLiteral("groupCount")),
                  QStringLiteral("· 2"));
 
         // A full group -> every calendar of it excluded, and nothing else.
-        const QString alpha = QStringLiteral("test-alpha-account");
-        click(checkbox(&pane, QStringLiteral("group:") + alpha, "groupCheckbox"));
+        const char *alpha = "group:test-alpha-account";
+        click(checkbox(&pane, alpha));
         QCOMPARE(service->disabledCalendarIds(), ids({"test-alpha-meetings", "test-alpha-travel"}));
-        QCOMPARE(groupState(&pane, alpha), ToggleState::None);
-        QCOMPARE(groupState(&pane, QStringLiteral("other")), ToggleState::All);
+        QCOMPARE(checkbox(&pane, alpha)->state(), ToggleState::None);
+        QCOMPARE(checkbox(&pane, "group:other")->state(), ToggleState::All);
         QCOMPARE(barLabels(*service), QStringList{QStringLiteral("Dentist")});
         QCOMPARE(CalendarService().disabledCalendarIds(), ids({"test-alpha-meetings", "test-alpha-travel"}));
 
         // One calendar back on -> the group is mixed; then all of it on again.
-        click(group(&pane, alpha)->findChild<QAbstractButton *>(QStringLiteral("chevron")));
-        click(checkbox(&pane, QStringLiteral("calendar:test-alpha-meetings"), "calendarCheckbox"));
+        click(named<QAbstractButton>(group(&pane, "test-alpha-account"), "chevron"));
+        click(checkbox(&pane, "calendar:test-alpha-meetings"));
         QCOMPARE(service->disabledCalendarIds(), ids({"test-alpha-travel"}));
-        QCOMPARE(groupState(&pane, alpha), ToggleState::Some);
+        QCOMPARE(checkbox(&pane, alpha)->state(), ToggleState::Some);
         QCOMPARE(barLabels(*service), (QStringList{"Standup", "Dentist", "Review"}));
-        click(checkbox(&pane, QStringLiteral("group:") + alpha, "groupCheckbox"));
+        click(checkbox(&pane, alpha));
         QVERIFY(service->disabledCalendarIds().isEmpty());
-        QCOMPARE(checkbox(&pane, QStringLiteral("calendar:test-alpha-travel"), "calendarCheckbox")->state(),
-                 ToggleState::All);
+        QCOMPARE(checkbox(&pane, "calendar:test-alpha-travel")->state(), ToggleState::All);
         QVERIFY(CalendarService().disabledCalendarIds().isEmpty());
 
         test::FeedServer web;
         web.body = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nX-WR-CALNAME:Club\r\n" +
-                   test::vevent("match", "20260610T190000", "20260610T210000", "SUMMARY:Match\r\n") +
-                   "END:VCALENDAR\r\n";
+                   test::vevent("match", "20260610T190000", "20260610T210000", "Match") + "END:VCALENDAR\r\n";
         // A page that is no calendar: the dialog stays and says why.
-        click(pane.findChild<QPushButton *>(QStringLiteral("addCalendarButton")));
+        click(named(&pane, "addCalendarButton"));
         auto *dialog = pane.findChild<AddCalendarDialog *>();
-        QVERIFY(dialog && dialog->isVisible());
-        auto *add = dialog->findChild<QPushButton *>(QStringLiteral("addButton"));
-        QVERIFY(!add->isEnabled());
-        dialog->findChild<QLineEdit *>()->setText(web.url("/page.html").toString());
+        auto *add = named(dialog, "addButton");
+        QVERIFY(dialog->isVisible() && !add->isEnabled());
+        dialog->findChild<QLineEdit *>()->setText(web.url("/page.html"));
         click(add);
         QTRY_VERIFY(test::shown(dialog, QStringLiteral("addressError")));
         QVERIFY(labelText(dialog, QStringLiteral("addressError")).contains(QLatin1String("iCalendar")));
 
         // The feed itself: the dialog closes, and the calendar is listed under its own heading.
-        dialog->findChild<QLineEdit *>()->setText(web.url("/feed.ics").toString());
+        dialog->findChild<QLineEdit *>()->setText(web.url("/feed.ics"));
         click(add);
         QTRY_VERIFY_WITH_TIMEOUT(!pane.findChild<AddCalendarDialog *>(), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(group(&pane, QStringLiteral("daybrook-subscriptions")), 20000);
-        QCOMPARE(
-            labelText(group(&pane, QStringLiteral("daybrook-subscriptions")), QStringLiteral("groupTitle")),
-            QStringLiteral("Added by Daybrook"));
-        QVERIFY(!pane.findChild<QPushButton *>(QStringLiteral("removeCalendarButton")));
-        click(group(&pane, QStringLiteral("daybrook-subscriptions"))
-                  ->findChild<QAbstractButton *>(QStringLiteral("chevron")));
+        QTRY_VERIFY_WITH_TIMEOUT(group(&pane, "daybrook-subscriptions"), 20000);
+        QCOMPARE(labelText(group(&pane, "daybrook-subscriptions"), QStringLiteral("groupTitle")),
+                 QStringLiteral("Added by Daybrook"));
+        QVERIFY(!named(&pane, "removeCalendarButton"));
+        click(named<QAbstractButton>(group(&pane, "daybrook-subscriptions"), "chevron"));
         QCOMPARE(pane.findChildren<QPushButton *>(QStringLiteral("removeCalendarButton")).size(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(barLabels(*service).contains(QStringLiteral("Match")), 20000);
 
-        click(pane.findChild<QPushButton *>(QStringLiteral("removeCalendarButton")));
-        QTRY_VERIFY_WITH_TIMEOUT(!pane.findChild<QPushButton *>(QStringLiteral("removeCalendarButton")),
-                                 20000);
+        click(named(&pane, "removeCalendarButton"));
+        QTRY_VERIFY_WITH_TIMEOUT(!named(&pane, "removeCalendarButton"), 20000);
         QTRY_VERIFY_WITH_TIMEOUT(!barLabels(*service).contains(QStringLiteral("Match")), 20000);
 
         // Disconnecting forgets the exclusions, stored ones included.
-        click(checkbox(&pane, QStringLiteral("group:") + alpha, "groupCheckbox"));
-        click(pane.findChild<QPushButton *>(QStringLiteral("disconnectButton")));
+        click(checkbox(&pane, alpha));
+        click(named(&pane, "disconnectButton"));
         QVERIFY(service->disabledCalendarIds().isEmpty() && service->events().isEmpty());
         QVERIFY(!UserDefaults::contains(QLatin1String(CalendarService::disabledCalendarsKey)));
     }

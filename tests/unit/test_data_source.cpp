@@ -6,6 +6,7 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 using namespace daybrook;
 
@@ -47,19 +48,13 @@ public:
 
     bool isOpen() const override { return true; }
     void open(OpenCallback done) override {
-        QMetaObject::invokeMethod(
-            this,
-            [done] {
-                done({true, {}});
-            },
-            Qt::QueuedConnection);
+        QTimer::singleShot(0, this, [done] { done({true, {}}); });
     }
     QList<StoreCalendar> calendars() const override { return list; }
     void fetch(const QDateTime &, const QDateTime &, FetchCallback done) override {
         ++fetches;
-        QMetaObject::invokeMethod(
-            this, [done, result = StoreFetchResult{true, {}, list, instances}] { done(result); },
-            Qt::QueuedConnection);
+        QTimer::singleShot(0, this,
+                           [done, result = StoreFetchResult{true, {}, list, instances}] { done(result); });
     }
 };
 
@@ -96,29 +91,25 @@ private Q_SLOTS:
         QTest::addColumn<QString>("eventLabel");
         QTest::addColumn<QString>("taskLabel");
         QTest::addColumn<bool>("combined");
-        const QString plan = QStringLiteral("Plan");
-        const QByteArray berlin = "Europe/Berlin";
-        QTest::newRow("start and end of one minute")
-            << berlin << at(9, 0, 0) << at(9, 0, 59) << plan << QString() << true;
-        QTest::newRow("fraction of a second")
-            << berlin << at(9, 0, 0).addMSecs(999) << at(9, 0, 0) << plan << QString() << true;
-        QTest::newRow("next minute") << berlin << at(8, 59, 59) << at(9, 0, 0) << plan << QString() << false;
-        QTest::newRow("letter case") << berlin << at(9, 0) << at(9, 0) << QStringLiteral("plan") << QString()
-                                     << false;
-        QTest::newRow("trailing blank")
-            << berlin << at(9, 0) << at(9, 0) << QStringLiteral("Plan ") << QString() << false;
+        const auto add = [](const char *name, const QDateTime &task, const QDateTime &event,
+                            const char *label, bool combined, const char *taskLabel = "",
+                            const char *zone = "Europe/Berlin") {
+            QTest::newRow(name) << QByteArray(zone) << task << event << QString::fromUtf8(label)
+                                << QString::fromUtf8(taskLabel) << combined;
+        };
+        add("start and end of one minute", at(9, 0, 0), at(9, 0, 59), "Plan", true);
+        add("fraction of a second", at(9, 0, 0).addMSecs(999), at(9, 0, 0), "Plan", true);
+        add("next minute", at(8, 59, 59), at(9, 0, 0), "Plan", false);
+        add("letter case", at(9, 0), at(9, 0), "plan", false);
+        add("trailing blank", at(9, 0), at(9, 0), "Plan ", false);
         // "Café" precomposed and with a combining accent.
-        QTest::newRow("canonically equivalent")
-            << berlin << at(9, 0) << at(9, 0) << QStringLiteral("Cafe\u0301") << QStringLiteral("Caf\u00E9")
-            << true;
+        add("canonically equivalent", at(9, 0), at(9, 0), "Cafe\u0301", true, "Caf\u00E9");
         // 02:30 happens twice when summer time ends; an hour apart is not the same minute.
-        QTest::newRow("repeated hour")
-            << berlin << QDateTime(QDate(2026, 10, 25), QTime(0, 30), Qt::UTC)
-            << QDateTime(QDate(2026, 10, 25), QTime(1, 30), Qt::UTC) << plan << QString() << false;
+        const QDateTime repeated(QDate(2026, 10, 25), QTime(0, 30), Qt::UTC);
+        add("repeated hour", repeated, repeated.addSecs(3600), "Plan", false);
         // UTC+05:45: minutes of the local clock, not of UTC.
-        const QDateTime kathmandu = QDateTime(QDate(2026, 3, 10), QTime(3, 15, 30), Qt::UTC);
-        QTest::newRow("quarter-hour zone") << QByteArray("Asia/Kathmandu") << kathmandu
-                                           << kathmandu.addSecs(29) << plan << QString() << true;
+        const QDateTime kathmandu(QDate(2026, 3, 10), QTime(3, 15, 30), Qt::UTC);
+        add("quarter-hour zone", kathmandu, kathmandu.addSecs(29), "Plan", true, "", "Asia/Kathmandu");
     }
     void combinesWithinTheSameLocalMinute() {
         QFETCH(QByteArray, zone);
