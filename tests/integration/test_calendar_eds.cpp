@@ -1,30 +1,45 @@
+#include "app/IntegrationsSettingsView.h"
+#include "app/SettingsView.h"
 #include "calendar/CalendarSettingsViews.h"
 #include "core/Clock.h"
 #include "core/UserDefaults.h"
+#include "state/AppState.h"
 #include "support/EdsFixtures.h"
 #include "support/TestEnvironment.h"
+#include "support/WidgetFinders.h"
+#include "widgets/TriStateCheckbox.h"
 
+#include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <csignal>
 
 using namespace daybrook;
+using test::click;
+using test::ids;
+using test::labelText;
 
 // Calendars and events are written through libecal into the private
 // evolution-data-server of the test's own D-Bus session, or published on a web
 // server on 127.0.0.1 for its web calendar backend to fetch, then read back
-// through the service. The day is 2026-03-29 in Berlin: summer time starts at
-// 02:00, so the day has 23 hours.
+// through the service and the settings window. The day is 2026-03-29 in
+// Berlin: summer time starts at 02:00, so the day has 23 hours. The settings
+// window is shown on `june`, a Wednesday in summer time.
 
 namespace {
 
-const QDate day(2026, 3, 29);
+const QDate day(2026, 3, 29), june(2026, 6, 10);
+// Events on `june` over all the test calendars (an all-day one among them; one
+// event the next day is not counted).
+const QString eventsToday = QStringLiteral("5 events today");
 
 QDateTime utc(const char *iso) {
     return QDateTime::fromString(QLatin1String(iso) + u'Z', Qt::ISODate);
@@ -107,14 +122,40 @@ QByteArray feed(const char *callTitle, const char *stamp = "20260301T000000Z") {
     return file.readAll().replace("@TITLE@", callTitle).replace("@STAMP@", stamp).replace("\n", "\r\n");
 }
 
+QWidget *group(QWidget *pane, const char *key) {
+    return pane->findChild<QWidget *>(QStringLiteral("group:") + QLatin1String(key));
+}
+
+template <typename T = QPushButton> T *named(QObject *root, const char *name) {
+    return root->findChild<T *>(QLatin1String(name));
+}
+
+// The check box of a group ("group:<key>") or of a calendar ("calendar:<id>").
+TriStateCheckbox *checkbox(QWidget *pane, const char *row) {
+    QWidget *found = named<QWidget>(pane, row);
+    const bool group = QByteArray(row).startsWith("group:");
+    return found ? found->findChild<TriStateCheckbox *>(group ? "groupCheckbox" : "calendarCheckbox")
+                 : nullptr;
+}
+
+QStringList barLabels(const CalendarService &service) {
+    return test::labels(service.timeEntries(service.events()));
+}
+
 } // namespace
 
 class CalendarEdsTest : public QObject {
     Q_OBJECT
 
+    QTemporaryDir m_dir;
     ESourceRegistry *m_registry = nullptr;
-    QList<ECalClient *> m_clients;
+    QHash<QByteArray, ECalClient *> m_clients;
     test::FeedServer m_web;
+
+    ECalClient *client(const char *calendar) {
+        ECalClient *&client = m_clients[calendar];
+        return client ? client : client = test::connectCalendar(m_registry, calendar);
+    }
 
     static std::unique_ptr<CalendarService> connectedService() {
         UserDefaults::setValue(QLatin1String(CalendarService::consentKey), true);
@@ -129,43 +170,65 @@ class CalendarEdsTest : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
+        QApplication::setQuitOnLastWindowClosed(false);
+        // Nothing may reach a location service of this machine (GeoClue is on the system bus).
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_dir.filePath("no-bus")));
         test::setTimeZone("Europe/Berlin");
-        Clock::freezeAt(test::localTime(10, 0, 0, day));
-        test::resetUserDefaults();
-        QVERIFY(m_web.port);
-
+        QVERIFY(m_web.port && m_dir.isValid());
         GError *error = nullptr;
         m_registry = e_source_registry_new_sync(nullptr, &error);
         test::checkGLib(m_registry != nullptr, error, "registry");
-        test::commitSource(m_registry, "test-work-account", "Work account", nullptr, false);
-        test::commitSource(m_registry, "test-work", "Work", "test-work-account", true, "#ff8800");
-        test::commitSource(m_registry, "test-plain", "Plain", nullptr, true, nullptr);
-        for (const char *uid : {"system-calendar", "test-work", "test-plain"})
-            m_clients << test::connectCalendar(m_registry, uid);
-        ECalClient *personal = m_clients[0], *work = m_clients[1], *plain = m_clients[2];
+        // The zeta account's calendars are made before the alpha one's, so that
+        // the order on screen cannot come from the order of creation.
+        const struct {
+            const char *uid, *name, *parent;
+            bool calendar;
+            const char *color = "";
+        } sources[] = {{"test-work-account", "Work account", nullptr, false},
+                       {"test-work", "Work", "test-work-account", true, "#ff8800"},
+                       {"test-plain", "Plain", nullptr, true, nullptr},
+                       {"test-zeta-account", "zeta mail", nullptr, false},
+                       {"test-zeta", "Zeta", "test-zeta-account", true},
+                       {"test-alpha-account", "Alpha mail", nullptr, false},
+                       {"test-alpha-meetings", "Meetings", "test-alpha-account", true},
+                       {"test-alpha-travel", "Travel", "test-alpha-account", true},
+                       {"test-loose", "Loose", nullptr, true}};
+        for (const auto &s : sources)
+            test::commitSource(m_registry, s.uid, s.name, s.parent, s.calendar, s.color);
 
         const struct {
-            ECalClient *client;
-            const char *uid, *start, *end, *summary, *extra;
+            const char *calendar, *uid, *start, *end, *summary, *extra = "";
         } events[] = {
-            {personal, "standup", "20260329T090000", "20260329T093000", "Standup", ""},
-            {personal, "holiday", "20260329", "20260330", "Holiday", ""},
-            {personal, "stretch", "20260320T070000", "20260320T071500", "Stretch", "RRULE:FREQ=DAILY\r\n"},
-            {personal, "night", "20260328T220000", "20260329T060000", "Night shift", ""},
-            {personal, "ended", "20260328T230000", "20260329T000000", "Ended at midnight", ""},
-            {personal, "untitled", "20260329T120000", "20260329T121500", nullptr, ""},
-            {personal, "lunch", "20260327T120000", "20260327T123000", "Lunch",
+            {"system-calendar", "standup", "20260329T090000", "20260329T093000", "Standup"},
+            {"system-calendar", "holiday", "20260329", "20260330", "Holiday"},
+            {"system-calendar", "stretch", "20260320T070000", "20260320T071500", "Stretch",
+             "RRULE:FREQ=DAILY;COUNT=30\r\n"},
+            {"system-calendar", "night", "20260328T220000", "20260329T060000", "Night shift"},
+            {"system-calendar", "ended", "20260328T230000", "20260329T000000", "Ended at midnight"},
+            {"system-calendar", "untitled", "20260329T120000", "20260329T121500", nullptr},
+            {"system-calendar", "lunch", "20260327T120000", "20260327T123000", "Lunch",
              "RRULE:FREQ=DAILY;COUNT=5\r\n"},
-            {work, "late", "20260329T233000", "20260329T234500", "Late call", ""},
-            {work, "tomorrow", "20260330T003000", "20260330T010000", "After midnight", ""},
-            {plain, "plain", "20260329T150000", "20260329T151500", "Plain event", ""}};
+            {"test-work", "late", "20260329T233000", "20260329T234500", "Late call"},
+            {"test-work", "tomorrow", "20260330T003000", "20260330T010000", "After midnight"},
+            {"test-plain", "plain", "20260329T150000", "20260329T151500", "Plain event"},
+            {"test-alpha-meetings", "standup", "20260610T090000", "20260610T091500", "Standup"},
+            {"test-alpha-meetings", "review", "20260610T140000", "20260610T150000", "Review"},
+            {"test-alpha-travel", "train", "20260610T170000", "20260610T183000", "Train"},
+            {"test-alpha-travel", "flight", "20260611T080000", "20260611T100000", "Flight tomorrow"},
+            {"test-zeta", "offsite", "20260610", "20260611", "Offsite"},
+            {"test-loose", "dentist", "20260610T113000", "20260610T120000", "Dentist"}};
         for (const auto &e : events)
-            test::writeEvent(e.client, test::vevent(e.uid, e.start, e.end, e.summary, e.extra));
+            test::writeEvent(client(e.calendar), test::vevent(e.uid, e.start, e.end, e.summary, e.extra));
         // The daily lunch today was moved by half an hour.
-        test::writeEvent(personal,
+        test::writeEvent(client("system-calendar"),
                          test::vevent("lunch", "20260329T123000", "20260329T130000", "Lunch (late)",
                                       "RECURRENCE-ID;TZID=" + test::berlinZoneId() + ":20260329T120000\r\n"),
                          E_CAL_OBJ_MOD_THIS);
+    }
+
+    void init() {
+        test::resetUserDefaults();
+        Clock::freezeAt(test::localTime(10, 0, 0, day));
     }
 
     void cleanupTestCase() {
@@ -224,7 +287,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(entryNamed(source->timeEntries(), "Standup"), 20000);
 
         // An edit in another program reaches the bar by itself.
-        test::writeEvent(m_clients[0],
+        test::writeEvent(client("system-calendar"),
                          test::vevent("standup", "20260329T091500", "20260329T094500", "Standup (moved)"),
                          E_CAL_OBJ_MOD_ALL);
         QTRY_VERIFY_WITH_TIMEOUT(entryNamed(source->timeEntries(), "Standup (moved)"), 20000);
@@ -303,6 +366,133 @@ private Q_SLOTS:
         QCOMPARE(calendarIds(*service), before);
     }
 
+    void connectingShowsTheTabAndDisconnectingHidesIt() {
+        Clock::freezeAt(test::localTime(10, 0, 0, june));
+        UserDefaults::setValue(QLatin1String(CalendarService::enabledKey),
+                               QStringLiteral("maybe")); // counts as on
+        AppStateDependencies dependencies;
+        dependencies.dataSource = test::offlineDataSource(std::make_unique<CalendarService>());
+        AppState state(std::move(dependencies));
+        CalendarService *service = state.dataSource()->calendarService();
+        SettingsView view(&state, service, state.dataSource()->todoistService());
+        view.show();
+        QList<SettingsTab> plain{SettingsTab::General, SettingsTab::Integrations, SettingsTab::About},
+            withCalendar = plain;
+        withCalendar.insert(2, SettingsTab::Calendar);
+        // Switched on, but never connected: no tab, and nothing read.
+        QTest::qWait(300);
+        QCOMPARE(view.visibleTabs(), plain);
+        click(view.tabBar()->button(SettingsTab::Integrations));
+        auto *row = view.currentPane()->findChild<CalendarIntegrationRow *>();
+        QVERIFY(row);
+        QCOMPARE(row->statusText(), QStringLiteral("Not connected"));
+        QVERIFY(service->events().isEmpty() && service->calendarsBySource().isEmpty());
+        QVERIFY(!test::shown(row, QStringLiteral("detailText")));
+
+        click(named(row, "connectButton"));
+        QTRY_COMPARE_WITH_TIMEOUT(view.visibleTabs(), withCalendar, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(row->detailText(), eventsToday, 20000);
+        QVERIFY(test::shown(row, QStringLiteral("connectedBadge")));
+        QCOMPARE(row->statusText(), QStringLiteral("Reading events from your calendar"));
+
+        click(view.tabBar()->button(SettingsTab::Calendar));
+        auto *pane = qobject_cast<CalendarSettingsView *>(view.currentPane());
+        QVERIFY(pane);
+        QCOMPARE(labelText(pane, QStringLiteral("eventCount")), QStringLiteral("5"));
+
+        // Disconnecting on the Calendar tab: access stays, the switch goes off,
+        // and with it the tab; the window lands on Integrations.
+        click(named(pane, "disconnectButton"));
+        QCOMPARE(service->authorizationStatus(), CalendarAuthorization::FullAccess);
+        QCOMPARE(view.visibleTabs(), plain);
+        QCOMPARE(view.selectedTab(), SettingsTab::Integrations);
+        row = view.currentPane()->findChild<CalendarIntegrationRow *>();
+        QVERIFY(row);
+        QCOMPARE(row->statusText(), QStringLiteral("Disabled"));
+        UserDefaults::reload();
+        QCOMPARE(UserDefaults::boolValue(QLatin1String(CalendarService::enabledKey)),
+                 std::optional<bool>(false));
+
+        // Enabling again needs no new consent and reads the day anew.
+        click(named(row, "enableButton"));
+        QCOMPARE(view.visibleTabs(), withCalendar);
+        QTRY_COMPARE_WITH_TIMEOUT(row->detailText(), eventsToday, 20000);
+    }
+
+    void calendarPaneGroupsTogglesAddsAndRemoves() {
+        Clock::freezeAt(test::localTime(10, 0, 0, june));
+        UserDefaults::setValue(QLatin1String(CalendarService::consentKey), true);
+        auto service = std::make_unique<CalendarService>();
+        QTRY_COMPARE_WITH_TIMEOUT(service->events().size(), 5, 20000);
+        CalendarSettingsView pane(service.get());
+        pane.resize(600, 900);
+        pane.show();
+
+        // Accounts by name, whatever their case; the calendar of no account last.
+        QStringList titles;
+        for (QLabel *title : pane.findChildren<QLabel *>(QStringLiteral("groupTitle")))
+            titles << title->text();
+        QVERIFY2(titles.indexOf(QStringLiteral("Alpha mail")) < titles.indexOf(QStringLiteral("zeta mail")),
+                 qPrintable(titles.join(u", ")));
+        QCOMPARE(titles.last(), QStringLiteral("Other"));
+        QCOMPARE(labelText(group(&pane, "test-alpha-account"), QStringLiteral("groupCount")),
+                 QStringLiteral("· 2"));
+
+        // A full group -> every calendar of it excluded, and nothing else.
+        const char *alpha = "group:test-alpha-account";
+        click(checkbox(&pane, alpha));
+        QCOMPARE(service->disabledCalendarIds(), ids({"test-alpha-meetings", "test-alpha-travel"}));
+        QCOMPARE(checkbox(&pane, alpha)->state(), ToggleState::None);
+        QCOMPARE(checkbox(&pane, "group:other")->state(), ToggleState::All);
+        QCOMPARE(barLabels(*service), QStringList{QStringLiteral("Dentist")});
+        QCOMPARE(CalendarService().disabledCalendarIds(), ids({"test-alpha-meetings", "test-alpha-travel"}));
+
+        // One calendar back on -> the group is mixed; then all of it on again.
+        click(named<QAbstractButton>(group(&pane, "test-alpha-account"), "chevron"));
+        click(checkbox(&pane, "calendar:test-alpha-meetings"));
+        QCOMPARE(service->disabledCalendarIds(), ids({"test-alpha-travel"}));
+        QCOMPARE(checkbox(&pane, alpha)->state(), ToggleState::Some);
+        QCOMPARE(barLabels(*service), (QStringList{"Standup", "Dentist", "Review"}));
+        click(checkbox(&pane, alpha));
+        QVERIFY(service->disabledCalendarIds().isEmpty());
+        QCOMPARE(checkbox(&pane, "calendar:test-alpha-travel")->state(), ToggleState::All);
+        QVERIFY(CalendarService().disabledCalendarIds().isEmpty());
+
+        test::FeedServer web;
+        web.body = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nX-WR-CALNAME:Club\r\n" +
+                   test::vevent("match", "20260610T190000", "20260610T210000", "Match") + "END:VCALENDAR\r\n";
+        // A page that is no calendar: the dialog stays and says why.
+        click(named(&pane, "addCalendarButton"));
+        auto *dialog = pane.findChild<AddCalendarDialog *>();
+        auto *add = named(dialog, "addButton");
+        QVERIFY(dialog->isVisible() && !add->isEnabled());
+        dialog->findChild<QLineEdit *>()->setText(web.url("/page.html"));
+        click(add);
+        QTRY_VERIFY(test::shown(dialog, QStringLiteral("addressError")));
+        QVERIFY(labelText(dialog, QStringLiteral("addressError")).contains(QLatin1String("iCalendar")));
+
+        // The feed itself: the dialog closes, and the calendar is listed under its own heading.
+        dialog->findChild<QLineEdit *>()->setText(web.url("/feed.ics"));
+        click(add);
+        QTRY_VERIFY_WITH_TIMEOUT(!pane.findChild<AddCalendarDialog *>(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(group(&pane, "daybrook-subscriptions"), 20000);
+        QCOMPARE(labelText(group(&pane, "daybrook-subscriptions"), QStringLiteral("groupTitle")),
+                 QStringLiteral("Added by Daybrook"));
+        QVERIFY(!named(&pane, "removeCalendarButton"));
+        click(named<QAbstractButton>(group(&pane, "daybrook-subscriptions"), "chevron"));
+        QCOMPARE(pane.findChildren<QPushButton *>(QStringLiteral("removeCalendarButton")).size(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(barLabels(*service).contains(QStringLiteral("Match")), 20000);
+
+        click(named(&pane, "removeCalendarButton"));
+        QTRY_VERIFY_WITH_TIMEOUT(!named(&pane, "removeCalendarButton"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!barLabels(*service).contains(QStringLiteral("Match")), 20000);
+
+        // Disconnecting forgets the exclusions, stored ones included.
+        click(checkbox(&pane, alpha));
+        click(named(&pane, "disconnectButton"));
+        QVERIFY(service->disabledCalendarIds().isEmpty() && service->events().isEmpty());
+        QVERIFY(!UserDefaults::contains(QLatin1String(CalendarService::disabledCalendarsKey)));
+    }
     void saysWhenTheServiceIsMissingAndRetries() {
         auto service = connectedService();
         QVERIFY(finishes(service->fetchEvents()));
