@@ -1,4 +1,3 @@
-#include "app/IntegrationsSettingsView.h"
 #include "app/SettingsView.h"
 #include "calendar/CalendarSettingsViews.h"
 #include "core/Clock.h"
@@ -10,13 +9,10 @@
 #include "widgets/TriStateCheckbox.h"
 
 #include <QApplication>
-#include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDir>
-#include <QFile>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -458,7 +454,7 @@ private Q_SLOTS:
         QCOMPARE(checkbox(&pane, "calendar:test-alpha-travel")->state(), ToggleState::All);
         QVERIFY(CalendarService().disabledCalendarIds().isEmpty());
 
-        test::FeedServer web;
+        test::FeedServer &web = m_web;
         web.body = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nX-WR-CALNAME:Club\r\n" +
                    test::vevent("match", "20260610T190000", "20260610T210000", "Match") + "END:VCALENDAR\r\n";
         // A page that is no calendar: the dialog stays and says why.

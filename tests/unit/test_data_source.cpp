@@ -64,24 +64,23 @@ class DataSourceTest : public QObject {
     Q_OBJECT
 
     MemoryStore *m_store = nullptr;
-
-    std::unique_ptr<DataSource> makeSource() {
-        auto store = std::make_unique<MemoryStore>();
-        m_store = store.get();
-        TodoistConfig offline;
-        offline.apiBaseUrl = QUrl(QStringLiteral("http://127.0.0.1:9"));
-        auto source = std::make_unique<DataSource>(std::make_unique<CalendarService>(std::move(store)),
-                                                   std::make_unique<TodoistService>(offline));
-        [&] { QTRY_COMPARE(source->timeEntries().size(), 2); }();
-        [&] { QTRY_VERIFY(!source->calendarService()->isLoading()); }();
-        return source;
-    }
+    std::unique_ptr<DataSource> m_source;
+    CalendarService *m_calendar = nullptr;
 
 private Q_SLOTS:
     void init() {
         test::setTimeZone("Europe/Berlin");
         test::resetUserDefaults();
         UserDefaults::setValue(QLatin1String(CalendarService::consentKey), true);
+        auto store = std::make_unique<MemoryStore>();
+        m_store = store.get();
+        TodoistConfig offline;
+        offline.apiBaseUrl = QUrl(QStringLiteral("http://127.0.0.1:9"));
+        m_source = std::make_unique<DataSource>(std::make_unique<CalendarService>(std::move(store)),
+                                                std::make_unique<TodoistService>(offline));
+        m_calendar = m_source->calendarService();
+        QTRY_COMPARE(m_source->timeEntries().size(), 2);
+        QTRY_VERIFY(!m_calendar->isLoading());
     }
 
     void combinesWithinTheSameLocalMinute_data() {
@@ -146,55 +145,49 @@ private Q_SLOTS:
     }
 
     void eventsBecomeEntriesUnlessFilteredOut() {
-        auto source = makeSource();
-        CalendarService &calendar = *source->calendarService();
         const int fetches = m_store->fetches;
         CalendarEvent empty{"x", at(9, 0), at(10, 0), false, nullptr, QString()};
-        QCOMPARE(calendar.makeEntry(empty)->label, QString()); // only an absent title becomes "Event"
+        QCOMPARE(m_calendar->makeEntry(empty)->label, QString()); // only an absent title becomes "Event"
         empty.endDate = std::nullopt;
-        QVERIFY(!calendar.makeEntry(empty));
+        QVERIFY(!m_calendar->makeEntry(empty));
 
         // Filters apply to the events held, without a new fetch.
-        calendar.setCalendar(QStringLiteral("work"), false);
-        QTRY_COMPARE(describe(source->timeEntries()), QStringList{"event:h1"});
-        calendar.setCalendar(QStringLiteral("work"), true);
-        QTRY_COMPARE(describe(source->timeEntries()), (QStringList{"event:h1", "event:w1"}));
-        calendar.setIsEnabled(false);
-        QTRY_VERIFY(source->timeEntries().isEmpty());
-        calendar.setIsEnabled(true);
-        QTRY_COMPARE(source->timeEntries().size(), 2);
+        m_calendar->setCalendar(QStringLiteral("work"), false);
+        QTRY_COMPARE(describe(m_source->timeEntries()), QStringList{"event:h1"});
+        m_calendar->setCalendar(QStringLiteral("work"), true);
+        QTRY_COMPARE(describe(m_source->timeEntries()), (QStringList{"event:h1", "event:w1"}));
+        m_calendar->setIsEnabled(false);
+        QTRY_VERIFY(m_source->timeEntries().isEmpty());
+        m_calendar->setIsEnabled(true);
+        QTRY_COMPARE(m_source->timeEntries().size(), 2);
         QCOMPARE(m_store->fetches, fetches);
-        QCOMPARE(calendar.events().size(), 3); // the all-day event stays held
+        QCOMPARE(m_calendar->events().size(), 3); // the all-day event stays held
     }
 
     void aBurstOfChangesGivesOneRebuild() {
-        auto source = makeSource();
-        CalendarService &calendar = *source->calendarService();
-        QSignalSpy rebuilt(source.get(), &DataSource::timeEntriesChanged);
-        calendar.setCalendar(QStringLiteral("home"), false);
-        calendar.setIsEnabled(false);
-        source->todoistService()->setAccessToken(std::nullopt);
-        calendar.setIsEnabled(true);
-        calendar.setCalendars({Calendar{"work", "Work", std::nullopt, std::nullopt}}, false);
+        QSignalSpy rebuilt(m_source.get(), &DataSource::timeEntriesChanged);
+        m_calendar->setCalendar(QStringLiteral("home"), false);
+        m_calendar->setIsEnabled(false);
+        m_source->todoistService()->setAccessToken(std::nullopt);
+        m_calendar->setIsEnabled(true);
+        m_calendar->setCalendars({Calendar{"work", "Work", std::nullopt, std::nullopt}}, false);
         QCOMPARE(rebuilt.count(), 0); // nothing before the next turn of the loop
         QTRY_COMPARE(rebuilt.count(), 1);
         QTest::qWait(50);
         QCOMPARE(rebuilt.count(), 1);
-        QVERIFY(source->timeEntries().isEmpty()); // both calendars excluded, switched on
+        QVERIFY(m_source->timeEntries().isEmpty()); // both calendars excluded, switched on
 
         // An assignment of an unchanged value still counts.
-        calendar.setIsEnabled(true);
+        m_calendar->setIsEnabled(true);
         QTRY_COMPARE(rebuilt.count(), 2);
     }
 
     void disconnectingDuringAFetchLeavesNoEvents() {
-        auto source = makeSource();
-        CalendarService &calendar = *source->calendarService();
-        calendar.fetchEvents();
-        calendar.disconnect();
-        QTRY_VERIFY(!calendar.isLoading());
-        QVERIFY(calendar.events().isEmpty());
-        QTRY_VERIFY(source->timeEntries().isEmpty());
+        m_calendar->fetchEvents();
+        m_calendar->disconnect();
+        QTRY_VERIFY(!m_calendar->isLoading());
+        QVERIFY(m_calendar->events().isEmpty());
+        QTRY_VERIFY(m_source->timeEntries().isEmpty());
     }
 };
 
