@@ -18,11 +18,6 @@ double toleranceSeconds(double latitude) {
     return std::abs(latitude) <= 60.0 ? 20.0 : std::abs(latitude) <= 66.0 ? 120.0 : 600.0;
 }
 
-std::optional<QDateTime> reference(const QString &field) {
-    return field == QLatin1String("-") ? std::nullopt
-                                       : std::optional(QDateTime::fromString(field, Qt::ISODateWithMs));
-}
-
 } // namespace
 
 class SunCalculatorTest : public QObject {
@@ -56,12 +51,12 @@ private Q_SLOTS:
             const sun::SunEvents local = sun::sunEventsOnDate(date, latitude, longitude);
             QVERIFY(local.sunrise == events.sunrise && local.sunset == events.sunset);
         }
-        for (const auto &[ours, theirs] :
-             {std::pair{events.sunrise, reference(f[6])}, {events.sunset, reference(f[7])}}) {
-            QCOMPARE(ours.has_value(), theirs.has_value());
+        for (const auto &[ours, theirs] : {std::pair{events.sunrise, f[6]}, {events.sunset, f[7]}}) {
+            QCOMPARE(ours.has_value(), theirs != QLatin1String("-"));
             if (!ours)
                 continue;
-            const double error = std::abs(ours->msecsTo(*theirs)) / 1000.0;
+            const double error =
+                std::abs(ours->msecsTo(QDateTime::fromString(theirs, Qt::ISODateWithMs))) / 1000.0;
             QVERIFY2(error <= toleranceSeconds(latitude),
                      qPrintable(QStringLiteral("off by %1 s").arg(error)));
         }
@@ -75,9 +70,8 @@ private Q_SLOTS:
         const sun::SunEvents spring = sun::sunEventsOnDate(QDate(2026, 3, 29), 0.0, -72.0);
         QVERIFY(spring.sunrise && !spring.sunset);
         const sun::SunEvents autumn = sun::sunEventsOnDate(QDate(2026, 10, 25), 0.0, -72.0);
-        QVERIFY(autumn.sunset);
-        QCOMPARE(autumn.sunset->toLocalTime().date(), QDate(2026, 10, 25));
-        QCOMPARE(autumn.sunset->toLocalTime().time().hour(), 23);
+        QCOMPARE(autumn.sunset.value_or(QDateTime()).toLocalTime().toString("yyyy-MM-dd HH"),
+                 QStringLiteral("2026-10-25 23"));
     }
 
     // Impossible positions give nothing; the poles and the date line are real
