@@ -3,20 +3,26 @@
 #include "core/Clock.h"
 #include "core/UserDefaults.h"
 #include "state/AppState.h"
-#include "support/EdsFixtures.h"
 #include "support/TestEnvironment.h"
 #include "support/WidgetFinders.h"
+#include "todoist/TodoistService.h"
 #include "widgets/TriStateCheckbox.h"
 
 #include <QApplication>
+#include <QCoroTask>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDir>
+#include <QHttpServer>
 #include <QLineEdit>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTest>
 #include <csignal>
+
+#include <libecal/libecal.h>
+#include <libedataserver/libedataserver.h>
 
 using namespace daybrook;
 using test::click;
@@ -31,6 +37,117 @@ using test::labelText;
 // window is shown on `june`, a Wednesday in summer time.
 
 namespace {
+
+// Ends the test program when a call into the calendar store failed: nothing
+// after it could be trusted.
+void checkGLib(gboolean ok, GError *error, const char *what) {
+    if (!ok)
+        qFatal("%s: %s", what, error ? error->message : "failed");
+}
+
+// Commits an account (calendar false) or a local calendar. A calendar keeps the
+// colour the store gives it unless `color` is set; nullptr takes it away.
+void commitSource(ESourceRegistry *registry, const char *uid, const char *name, const char *parent,
+                  bool calendar, const char *color = "") {
+    GError *error = nullptr;
+    ESource *source = e_source_new_with_uid(uid, nullptr, &error);
+    checkGLib(source != nullptr, error, "new source");
+    e_source_set_display_name(source, name);
+    e_source_set_parent(source, parent);
+    if (calendar) {
+        auto *extension = e_source_get_extension(source, E_SOURCE_EXTENSION_CALENDAR);
+        e_source_backend_set_backend_name(E_SOURCE_BACKEND(extension), "local");
+        if (!color || *color)
+            e_source_selectable_set_color(E_SOURCE_SELECTABLE(extension), color);
+    }
+    checkGLib(e_source_registry_commit_source_sync(registry, source, nullptr, &error), error, "commit");
+    g_object_unref(source);
+}
+
+// The TZID under which the calendar knows Europe/Berlin.
+QByteArray berlinZoneId() {
+    return QByteArray(i_cal_timezone_get_tzid(i_cal_timezone_get_builtin_timezone("Europe/Berlin")));
+}
+
+// Connects to a committed calendar (waiting for the registry to list it) and
+// teaches it the Europe/Berlin zone. Returns a reference the caller releases.
+ECalClient *connectCalendar(ESourceRegistry *registry, const char *uid) {
+    GError *error = nullptr;
+    ESource *source = nullptr;
+    (void)QTest::qWaitFor([&] { return (source = e_source_registry_ref_source(registry, uid)) != nullptr; },
+                          10000);
+    checkGLib(source != nullptr, nullptr, uid);
+    EClient *client =
+        e_cal_client_connect_sync(source, E_CAL_CLIENT_SOURCE_TYPE_EVENTS, guint32(-1), nullptr, &error);
+    checkGLib(client != nullptr, error, "connect");
+    g_object_unref(source);
+    checkGLib(e_cal_client_add_timezone_sync(E_CAL_CLIENT(client),
+                                             i_cal_timezone_get_builtin_timezone("Europe/Berlin"), nullptr,
+                                             &error),
+              error, "add zone");
+    return E_CAL_CLIENT(client);
+}
+
+// An event in Berlin time; times are "yyyyMMddTHHmmss", or "yyyyMMdd" for a
+// date. `extra` holds whole content lines ("RRULE:...\r\n").
+QByteArray vevent(const char *uid, const char *start, const char *end, const char *summary,
+                  const QByteArray &extra = {}) {
+    const QByteArray zone = qstrlen(start) == 8 ? ";VALUE=DATE:" : ";TZID=" + berlinZoneId() + ":";
+    return "BEGIN:VEVENT\r\nUID:" + QByteArray(uid) + "\r\nDTSTAMP:20260301T000000Z\r\nDTSTART" + zone +
+           start + "\r\nDTEND" + zone + end + "\r\n" +
+           (summary ? "SUMMARY:" + QByteArray(summary) + "\r\n" : "") + extra + "END:VEVENT\r\n";
+}
+
+// Creates the event, or with `modify` changes the one it names.
+void writeEvent(ECalClient *client, const QByteArray &ics,
+                std::optional<ECalObjModType> modify = std::nullopt) {
+    GError *error = nullptr;
+    ICalComponent *component = i_cal_component_new_from_string(ics.constData());
+    checkGLib(component != nullptr, nullptr, ics.constData());
+    checkGLib(modify ? e_cal_client_modify_object_sync(client, component, *modify, E_CAL_OPERATION_FLAG_NONE,
+                                                       nullptr, &error)
+                     : e_cal_client_create_object_sync(client, component, E_CAL_OPERATION_FLAG_NONE, nullptr,
+                                                       nullptr, &error),
+              error, "write event");
+    g_object_unref(component);
+}
+
+// A data source reading the calendar store, with Todoist out of reach.
+std::unique_ptr<DataSource> offlineDataSource(std::unique_ptr<CalendarService> calendar) {
+    TodoistConfig offline;
+    offline.apiBaseUrl = QUrl(QStringLiteral("http://127.0.0.1:9"));
+    return std::make_unique<DataSource>(std::move(calendar), std::make_unique<TodoistService>(offline));
+}
+
+// The labels of entries, in order.
+QStringList labels(const TimeEntryList &entries) {
+    QStringList result;
+    for (const TimeEntry &entry : entries)
+        result << entry.label();
+    return result;
+}
+
+// A calendar published on the web: `body` at /feed.ics and an HTML page at
+// /page.html (anything else is a 404), on 127.0.0.1. Remembers who asked.
+struct FeedServer {
+    QHttpServer server;
+    quint16 port = 0;
+    QByteArray body;
+    QStringList userAgents;
+
+    FeedServer() {
+        server.route("/feed.ics", [this](const QHttpServerRequest &request) {
+            userAgents << QString::fromUtf8(request.value("User-Agent"));
+            return QHttpServerResponse("text/calendar", body);
+        });
+        server.route("/page.html",
+                     [] { return QHttpServerResponse("text/html", "<html><body>Hi</body></html>"); });
+        port = server.listen(QHostAddress::LocalHost);
+    }
+    QString url(const char *path) const {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(QLatin1String(path));
+    }
+};
 
 const QDate day(2026, 3, 29), june(2026, 6, 10);
 // Events on `june` over all the test calendars (an all-day one among them; one
@@ -135,7 +252,7 @@ TriStateCheckbox *checkbox(QWidget *pane, const char *row) {
 }
 
 QStringList barLabels(const CalendarService &service) {
-    return test::labels(service.timeEntries(service.events()));
+    return labels(service.timeEntries(service.events()));
 }
 
 } // namespace
@@ -146,11 +263,11 @@ class CalendarEdsTest : public QObject {
     QTemporaryDir m_dir;
     ESourceRegistry *m_registry = nullptr;
     QHash<QByteArray, ECalClient *> m_clients;
-    test::FeedServer m_web;
+    FeedServer m_web;
 
     ECalClient *client(const char *calendar) {
         ECalClient *&client = m_clients[calendar];
-        return client ? client : client = test::connectCalendar(m_registry, calendar);
+        return client ? client : client = connectCalendar(m_registry, calendar);
     }
 
     static std::unique_ptr<CalendarService> connectedService() {
@@ -159,7 +276,7 @@ class CalendarEdsTest : public QObject {
     }
 
     static std::unique_ptr<DataSource> connectedSource() {
-        auto source = test::offlineDataSource(connectedService());
+        auto source = offlineDataSource(connectedService());
         source->calendarService()->setChangeDelayMs(300);
         return source;
     }
@@ -173,7 +290,7 @@ private Q_SLOTS:
         QVERIFY(m_web.port && m_dir.isValid());
         GError *error = nullptr;
         m_registry = e_source_registry_new_sync(nullptr, &error);
-        test::checkGLib(m_registry != nullptr, error, "registry");
+        checkGLib(m_registry != nullptr, error, "registry");
         // The zeta account's calendars are made before the alpha one's, so that
         // the order on screen cannot come from the order of creation.
         const struct {
@@ -190,7 +307,7 @@ private Q_SLOTS:
                        {"test-alpha-travel", "Travel", "test-alpha-account", true},
                        {"test-loose", "Loose", nullptr, true}};
         for (const auto &s : sources)
-            test::commitSource(m_registry, s.uid, s.name, s.parent, s.calendar, s.color);
+            commitSource(m_registry, s.uid, s.name, s.parent, s.calendar, s.color);
 
         const struct {
             const char *calendar, *uid, *start, *end, *summary, *extra = "";
@@ -214,12 +331,12 @@ private Q_SLOTS:
             {"test-zeta", "offsite", "20260610", "20260611", "Offsite"},
             {"test-loose", "dentist", "20260610T113000", "20260610T120000", "Dentist"}};
         for (const auto &e : events)
-            test::writeEvent(client(e.calendar), test::vevent(e.uid, e.start, e.end, e.summary, e.extra));
+            writeEvent(client(e.calendar), vevent(e.uid, e.start, e.end, e.summary, e.extra));
         // The daily lunch today was moved by half an hour.
-        test::writeEvent(client("system-calendar"),
-                         test::vevent("lunch", "20260329T123000", "20260329T130000", "Lunch (late)",
-                                      "RECURRENCE-ID;TZID=" + test::berlinZoneId() + ":20260329T120000\r\n"),
-                         E_CAL_OBJ_MOD_THIS);
+        writeEvent(client("system-calendar"),
+                   vevent("lunch", "20260329T123000", "20260329T130000", "Lunch (late)",
+                          "RECURRENCE-ID;TZID=" + berlinZoneId() + ":20260329T120000\r\n"),
+                   E_CAL_OBJ_MOD_THIS);
     }
 
     void init() {
@@ -271,8 +388,8 @@ private Q_SLOTS:
 
         // Entries: no all-day event; texts and colours as the calendars give them.
         const TimeEntryList entries = service->timeEntries(events);
-        QCOMPARE(test::labels(entries), (QStringList{"Night shift", "Stretch", "Standup", "Event",
-                                                     "Lunch (late)", "Plain event", "Late call"}));
+        QCOMPARE(labels(entries), (QStringList{"Night shift", "Stretch", "Standup", "Event", "Lunch (late)",
+                                               "Plain event", "Late call"}));
         QCOMPARE(entryNamed(entries, "Late call")->color().toQColor().name(), QStringLiteral("#ff8800"));
         QCOMPARE(entryNamed(entries, "Late call")->groupName(), QStringLiteral("Work"));
         QCOMPARE(entryNamed(entries, "Plain event")->color(), standardBlue());
@@ -283,9 +400,9 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(entryNamed(source->timeEntries(), "Standup"), 20000);
 
         // An edit in another program reaches the bar by itself.
-        test::writeEvent(client("system-calendar"),
-                         test::vevent("standup", "20260329T091500", "20260329T094500", "Standup (moved)"),
-                         E_CAL_OBJ_MOD_ALL);
+        writeEvent(client("system-calendar"),
+                   vevent("standup", "20260329T091500", "20260329T094500", "Standup (moved)"),
+                   E_CAL_OBJ_MOD_ALL);
         QTRY_VERIFY_WITH_TIMEOUT(entryNamed(source->timeEntries(), "Standup (moved)"), 20000);
         QCOMPARE(entryNamed(source->timeEntries(), "Standup (moved)")->startTime(),
                  utc("2026-03-29T07:15:00"));
@@ -385,7 +502,7 @@ private Q_SLOTS:
         UserDefaults::setValue(QLatin1String(CalendarService::enabledKey),
                                QStringLiteral("maybe")); // counts as on
         AppStateDependencies dependencies;
-        dependencies.dataSource = test::offlineDataSource(std::make_unique<CalendarService>());
+        dependencies.dataSource = offlineDataSource(std::make_unique<CalendarService>());
         AppState state(std::move(dependencies));
         CalendarService *service = state.dataSource()->calendarService();
         SettingsView view(&state, service, state.dataSource()->todoistService());
