@@ -515,8 +515,7 @@ private Q_SLOTS:
         QCOMPARE(view.visibleTabs(), plain);
         click(view.tabBar()->button(SettingsTab::Integrations));
         auto *row = view.currentPane()->findChild<CalendarIntegrationRow *>();
-        QVERIFY(row);
-        QCOMPARE(row->statusText(), QStringLiteral("Not connected"));
+        QCOMPARE(row ? row->statusText() : QString(), QStringLiteral("Not connected"));
         QVERIFY(service->events().isEmpty() && service->calendarsBySource().isEmpty());
         QVERIFY(!test::shown(row, QStringLiteral("detailText")));
 
@@ -528,8 +527,7 @@ private Q_SLOTS:
 
         click(view.tabBar()->button(SettingsTab::Calendar));
         auto *pane = qobject_cast<CalendarSettingsView *>(view.currentPane());
-        QVERIFY(pane);
-        QCOMPARE(labelText(pane, QStringLiteral("eventCount")), QStringLiteral("5"));
+        QCOMPARE(pane ? labelText(pane, QStringLiteral("eventCount")) : QString(), QStringLiteral("5"));
 
         // Disconnecting on the Calendar tab: access stays, the switch goes off,
         // and with it the tab; the window lands on Integrations.
@@ -538,11 +536,9 @@ private Q_SLOTS:
         QCOMPARE(view.visibleTabs(), plain);
         QCOMPARE(view.selectedTab(), SettingsTab::Integrations);
         row = view.currentPane()->findChild<CalendarIntegrationRow *>();
-        QVERIFY(row);
-        QCOMPARE(row->statusText(), QStringLiteral("Disabled"));
+        QCOMPARE(row ? row->statusText() : QString(), QStringLiteral("Disabled"));
         UserDefaults::reload();
-        QCOMPARE(UserDefaults::boolValue(QLatin1String(CalendarService::enabledKey)),
-                 std::optional<bool>(false));
+        QCOMPARE(UserDefaults::boolValue(QLatin1String(CalendarService::enabledKey)), false);
 
         // Enabling again needs no new consent and reads the day anew.
         click(named(row, "enableButton"));
