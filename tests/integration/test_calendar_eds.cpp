@@ -1,39 +1,161 @@
-#include "calendar/CalendarService.h"
+#include "app/SettingsView.h"
 #include "calendar/CalendarSettingsViews.h"
 #include "core/Clock.h"
 #include "core/UserDefaults.h"
-#include "state/DataSource.h"
-#include "support/EdsFixtures.h"
+#include "state/AppState.h"
 #include "support/TestEnvironment.h"
+#include "support/WidgetFinders.h"
+#include "todoist/TodoistService.h"
+#include "widgets/TriStateCheckbox.h"
 
+#include <QApplication>
 #include <QCoroTask>
-#include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDir>
-#include <QFile>
-#include <QPushButton>
+#include <QHttpServer>
+#include <QLineEdit>
 #include <QStandardPaths>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
 
+#include <libecal/libecal.h>
+#include <libedataserver/libedataserver.h>
+
 using namespace daybrook;
+using test::click;
+using test::ids;
+using test::labelText;
 
 // Calendars and events are written through libecal into the private
 // evolution-data-server of the test's own D-Bus session, or published on a web
 // server on 127.0.0.1 for its web calendar backend to fetch, then read back
-// through the service. The day is 2026-03-29 in Berlin: summer time starts at
-// 02:00, so the day has 23 hours.
+// through the service and the settings window. The day is 2026-03-29 in
+// Berlin: summer time starts at 02:00, so the day has 23 hours. The settings
+// window is shown on `june`, a Wednesday in summer time.
 
 namespace {
 
-const QDate day(2026, 3, 29);
+// Ends the test program when a call into the calendar store failed: nothing
+// after it could be trusted.
+void checkGLib(gboolean ok, GError *error, const char *what) {
+    if (!ok)
+        qFatal("%s: %s", what, error ? error->message : "failed");
+}
+
+// Commits an account (calendar false) or a local calendar. A calendar keeps the
+// colour the store gives it unless `color` is set; nullptr takes it away.
+void commitSource(ESourceRegistry *registry, const char *uid, const char *name, const char *parent,
+                  bool calendar, const char *color = "") {
+    GError *error = nullptr;
+    ESource *source = e_source_new_with_uid(uid, nullptr, &error);
+    checkGLib(source != nullptr, error, "new source");
+    e_source_set_display_name(source, name);
+    e_source_set_parent(source, parent);
+    if (calendar) {
+        auto *extension = e_source_get_extension(source, E_SOURCE_EXTENSION_CALENDAR);
+        e_source_backend_set_backend_name(E_SOURCE_BACKEND(extension), "local");
+        if (!color || *color)
+            e_source_selectable_set_color(E_SOURCE_SELECTABLE(extension), color);
+    }
+    checkGLib(e_source_registry_commit_source_sync(registry, source, nullptr, &error), error, "commit");
+    g_object_unref(source);
+}
+
+// The TZID under which the calendar knows Europe/Berlin.
+QByteArray berlinZoneId() {
+    return QByteArray(i_cal_timezone_get_tzid(i_cal_timezone_get_builtin_timezone("Europe/Berlin")));
+}
+
+// Connects to a committed calendar (waiting for the registry to list it) and
+// teaches it the Europe/Berlin zone. Returns a reference the caller releases.
+ECalClient *connectCalendar(ESourceRegistry *registry, const char *uid) {
+    GError *error = nullptr;
+    ESource *source = nullptr;
+    (void)QTest::qWaitFor([&] { return (source = e_source_registry_ref_source(registry, uid)) != nullptr; },
+                          10000);
+    checkGLib(source != nullptr, nullptr, uid);
+    EClient *client =
+        e_cal_client_connect_sync(source, E_CAL_CLIENT_SOURCE_TYPE_EVENTS, guint32(-1), nullptr, &error);
+    checkGLib(client != nullptr, error, "connect");
+    g_object_unref(source);
+    checkGLib(e_cal_client_add_timezone_sync(E_CAL_CLIENT(client),
+                                             i_cal_timezone_get_builtin_timezone("Europe/Berlin"), nullptr,
+                                             &error),
+              error, "add zone");
+    return E_CAL_CLIENT(client);
+}
+
+// An event in Berlin time; times are "yyyyMMddTHHmmss", or "yyyyMMdd" for a
+// date. `extra` holds whole content lines ("RRULE:...\r\n").
+QByteArray vevent(const char *uid, const char *start, const char *end, const char *summary,
+                  const QByteArray &extra = {}) {
+    const QByteArray zone = qstrlen(start) == 8 ? ";VALUE=DATE:" : ";TZID=" + berlinZoneId() + ":";
+    return "BEGIN:VEVENT\r\nUID:" + QByteArray(uid) + "\r\nDTSTAMP:20260301T000000Z\r\nDTSTART" + zone +
+           start + "\r\nDTEND" + zone + end + "\r\n" +
+           (summary ? "SUMMARY:" + QByteArray(summary) + "\r\n" : "") + extra + "END:VEVENT\r\n";
+}
+
+// Creates the event, or with `modify` changes the one it names.
+void writeEvent(ECalClient *client, const QByteArray &ics,
+                std::optional<ECalObjModType> modify = std::nullopt) {
+    GError *error = nullptr;
+    ICalComponent *component = i_cal_component_new_from_string(ics.constData());
+    checkGLib(component != nullptr, nullptr, ics.constData());
+    checkGLib(modify ? e_cal_client_modify_object_sync(client, component, *modify, E_CAL_OPERATION_FLAG_NONE,
+                                                       nullptr, &error)
+                     : e_cal_client_create_object_sync(client, component, E_CAL_OPERATION_FLAG_NONE, nullptr,
+                                                       nullptr, &error),
+              error, "write event");
+    g_object_unref(component);
+}
+
+// A data source reading the calendar store, with Todoist out of reach.
+std::unique_ptr<DataSource> offlineDataSource(std::unique_ptr<CalendarService> calendar) {
+    TodoistConfig offline;
+    offline.apiBaseUrl = QUrl(QStringLiteral("http://127.0.0.1:9"));
+    return std::make_unique<DataSource>(std::move(calendar), std::make_unique<TodoistService>(offline));
+}
+
+// The labels of entries, in order.
+QStringList labels(const TimeEntryList &entries) {
+    QStringList result;
+    for (const TimeEntry &entry : entries)
+        result << entry.label();
+    return result;
+}
+
+// A calendar published on the web: `body` at /feed.ics and an HTML page at
+// /page.html (anything else is a 404), on 127.0.0.1. Remembers who asked.
+struct FeedServer {
+    QHttpServer server;
+    quint16 port = 0;
+    QByteArray body;
+    QStringList userAgents;
+
+    FeedServer() {
+        server.route("/feed.ics", [this](const QHttpServerRequest &request) {
+            userAgents << QString::fromUtf8(request.value("User-Agent"));
+            return QHttpServerResponse("text/calendar", body);
+        });
+        server.route("/page.html",
+                     [] { return QHttpServerResponse("text/html", "<html><body>Hi</body></html>"); });
+        port = server.listen(QHostAddress::LocalHost);
+    }
+    QString url(const char *path) const {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(QLatin1String(path));
+    }
+};
+
+const QDate day(2026, 3, 29), june(2026, 6, 10);
+// Events on `june` over all the test calendars (an all-day one among them; one
+// event the next day is not counted).
+const QString eventsToday = QStringLiteral("5 events today");
 
 QDateTime utc(const char *iso) {
-    QDateTime t = QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODate);
-    t.setTimeSpec(Qt::UTC);
-    return t;
+    return QDateTime::fromString(QLatin1String(iso) + u'Z', Qt::ISODate);
 }
 
 // The value of a coroutine run to its end while the event loop turns; absent
@@ -47,33 +169,23 @@ template <typename T> std::optional<T> result(QCoro::Task<T> task, int timeoutMs
     return *value;
 }
 
+QCoro::Task<bool> ended(QCoro::Task<> task) {
+    co_await task;
+    co_return true;
+}
+
 bool finishes(QCoro::Task<> task) {
-    return result([](QCoro::Task<> inner) -> QCoro::Task<bool> {
-               co_await inner;
-               co_return true;
-           }(std::move(task)))
-        .has_value();
+    return result(ended(std::move(task))).has_value();
 }
 
-const CalendarEvent *findEvent(const QList<CalendarEvent> &events, const QString &title) {
-    for (const CalendarEvent &event : events)
-        if (event.title == title)
-            return &event;
-    return nullptr;
+std::optional<CalendarEvent> findEvent(const QList<CalendarEvent> &events, const char *title) {
+    const auto it = std::find_if(events.begin(), events.end(), [&](auto &e) { return e.title == title; });
+    return it == events.end() ? std::nullopt : std::optional(*it);
 }
 
-QStringList labels(const TimeEntryList &entries) {
-    QStringList result;
-    for (const TimeEntry &entry : entries)
-        result << entry.label();
-    return result;
-}
-
-std::optional<TimeEntry> entryNamed(const TimeEntryList &entries, const QString &label) {
-    for (const TimeEntry &entry : entries)
-        if (entry.label() == label)
-            return entry;
-    return std::nullopt;
+std::optional<TimeEntry> entryNamed(const TimeEntryList &entries, const char *label) {
+    const auto it = std::find_if(entries.begin(), entries.end(), [&](auto &e) { return e.label() == label; });
+    return it == entries.end() ? std::nullopt : std::optional(*it);
 }
 
 QStringList calendarIds(const CalendarService &service) {
@@ -110,8 +222,7 @@ void blockServer(bool blocked) {
             file.remove();
     }
     const auto reply = QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ReloadConfig")));
+        "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ReloadConfig"));
     QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
 }
 
@@ -124,14 +235,40 @@ QByteArray feed(const char *callTitle, const char *stamp = "20260301T000000Z") {
     return file.readAll().replace("@TITLE@", callTitle).replace("@STAMP@", stamp).replace("\n", "\r\n");
 }
 
+QWidget *group(QWidget *pane, const char *key) {
+    return pane->findChild<QWidget *>(QStringLiteral("group:") + QLatin1String(key));
+}
+
+template <typename T = QPushButton> T *named(QObject *root, const char *name) {
+    return root->findChild<T *>(QLatin1String(name));
+}
+
+// The check box of a group ("group:<key>") or of a calendar ("calendar:<id>").
+TriStateCheckbox *checkbox(QWidget *pane, const char *row) {
+    QWidget *found = named<QWidget>(pane, row);
+    const bool group = QByteArray(row).startsWith("group:");
+    return found ? found->findChild<TriStateCheckbox *>(group ? "groupCheckbox" : "calendarCheckbox")
+                 : nullptr;
+}
+
+QStringList barLabels(const CalendarService &service) {
+    return labels(service.timeEntries(service.events()));
+}
+
 } // namespace
 
 class CalendarEdsTest : public QObject {
     Q_OBJECT
 
+    QTemporaryDir m_dir;
     ESourceRegistry *m_registry = nullptr;
-    QList<ECalClient *> m_clients;
-    test::FeedServer m_web;
+    QHash<QByteArray, ECalClient *> m_clients;
+    FeedServer m_web;
+
+    ECalClient *client(const char *calendar) {
+        ECalClient *&client = m_clients[calendar];
+        return client ? client : client = connectCalendar(m_registry, calendar);
+    }
 
     static std::unique_ptr<CalendarService> connectedService() {
         UserDefaults::setValue(QLatin1String(CalendarService::consentKey), true);
@@ -139,60 +276,72 @@ class CalendarEdsTest : public QObject {
     }
 
     static std::unique_ptr<DataSource> connectedSource() {
-        TodoistConfig offline;
-        offline.apiBaseUrl = QUrl(QStringLiteral("http://127.0.0.1:9"));
-        auto source =
-            std::make_unique<DataSource>(connectedService(), std::make_unique<TodoistService>(offline));
+        auto source = offlineDataSource(connectedService());
         source->calendarService()->setChangeDelayMs(300);
         return source;
     }
 
 private Q_SLOTS:
     void initTestCase() {
+        QApplication::setQuitOnLastWindowClosed(false);
+        // Nothing may reach a location service of this machine (GeoClue is on the system bus).
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_dir.filePath("no-bus")));
         test::setTimeZone("Europe/Berlin");
-        Clock::freezeAt(test::localTime(10, 0, 0, day));
-        test::resetUserDefaults();
-        QVERIFY(m_web.port);
-
+        QVERIFY(m_web.port && m_dir.isValid());
         GError *error = nullptr;
         m_registry = e_source_registry_new_sync(nullptr, &error);
-        test::checkGLib(m_registry != nullptr, error, "registry");
-        g_object_unref(
-            test::commitSource(m_registry, "test-work-account", "Work account", nullptr, false, nullptr));
-        g_object_unref(
-            test::commitSource(m_registry, "test-work", "Work", "test-work-account", true, "#ff8800"));
-        g_object_unref(test::commitSource(m_registry, "test-plain", "Plain", nullptr, true, nullptr));
-        ECalClient *personal = test::connectCalendar(m_registry, "system-calendar");
-        ECalClient *work = test::connectCalendar(m_registry, "test-work");
-        ECalClient *plain = test::connectCalendar(m_registry, "test-plain");
-        m_clients = {personal, work, plain};
+        checkGLib(m_registry != nullptr, error, "registry");
+        // The zeta account's calendars are made before the alpha one's, so that
+        // the order on screen cannot come from the order of creation.
+        const struct {
+            const char *uid, *name, *parent;
+            bool calendar;
+            const char *color = "";
+        } sources[] = {{"test-work-account", "Work account", nullptr, false},
+                       {"test-work", "Work", "test-work-account", true, "#ff8800"},
+                       {"test-plain", "Plain", nullptr, true, nullptr},
+                       {"test-zeta-account", "zeta mail", nullptr, false},
+                       {"test-zeta", "Zeta", "test-zeta-account", true},
+                       {"test-alpha-account", "Alpha mail", nullptr, false},
+                       {"test-alpha-meetings", "Meetings", "test-alpha-account", true},
+                       {"test-alpha-travel", "Travel", "test-alpha-account", true},
+                       {"test-loose", "Loose", nullptr, true}};
+        for (const auto &s : sources)
+            commitSource(m_registry, s.uid, s.name, s.parent, s.calendar, s.color);
 
         const struct {
-            ECalClient *client;
-            const char *uid, *start, *end, *summary, *extra;
+            const char *calendar, *uid, *start, *end, *summary, *extra = "";
         } events[] = {
-            {personal, "standup", "20260329T090000", "20260329T093000", "Standup", ""},
-            {personal, "holiday", "20260329", "20260330", "Holiday", ""},
-            {personal, "stretch", "20260320T070000", "20260320T071500", "Stretch", "RRULE:FREQ=DAILY\r\n"},
-            {personal, "night", "20260328T220000", "20260329T060000", "Night shift", ""},
-            {personal, "ended", "20260328T230000", "20260329T000000", "Ended at midnight", ""},
-            {personal, "untitled", "20260329T120000", "20260329T121500", nullptr, ""},
-            {personal, "lunch", "20260327T120000", "20260327T123000", "Lunch",
+            {"system-calendar", "standup", "20260329T090000", "20260329T093000", "Standup"},
+            {"system-calendar", "holiday", "20260329", "20260330", "Holiday"},
+            {"system-calendar", "stretch", "20260320T070000", "20260320T071500", "Stretch",
+             "RRULE:FREQ=DAILY;COUNT=30\r\n"},
+            {"system-calendar", "night", "20260328T220000", "20260329T060000", "Night shift"},
+            {"system-calendar", "ended", "20260328T230000", "20260329T000000", "Ended at midnight"},
+            {"system-calendar", "untitled", "20260329T120000", "20260329T121500", nullptr},
+            {"system-calendar", "lunch", "20260327T120000", "20260327T123000", "Lunch",
              "RRULE:FREQ=DAILY;COUNT=5\r\n"},
-            {work, "late", "20260329T233000", "20260329T234500", "Late call", ""},
-            {work, "tomorrow", "20260330T003000", "20260330T010000", "After midnight", ""},
-            {plain, "plain", "20260329T150000", "20260329T151500", "Plain event", ""}};
+            {"test-work", "late", "20260329T233000", "20260329T234500", "Late call"},
+            {"test-work", "tomorrow", "20260330T003000", "20260330T010000", "After midnight"},
+            {"test-plain", "plain", "20260329T150000", "20260329T151500", "Plain event"},
+            {"test-alpha-meetings", "standup", "20260610T090000", "20260610T091500", "Standup"},
+            {"test-alpha-meetings", "review", "20260610T140000", "20260610T150000", "Review"},
+            {"test-alpha-travel", "train", "20260610T170000", "20260610T183000", "Train"},
+            {"test-alpha-travel", "flight", "20260611T080000", "20260611T100000", "Flight tomorrow"},
+            {"test-zeta", "offsite", "20260610", "20260611", "Offsite"},
+            {"test-loose", "dentist", "20260610T113000", "20260610T120000", "Dentist"}};
         for (const auto &e : events)
-            test::writeEvent(e.client,
-                             test::vevent(e.uid, e.start, e.end,
-                                          e.summary ? "SUMMARY:" + QByteArray(e.summary) + "\r\n" : "",
-                                          e.extra));
+            writeEvent(client(e.calendar), vevent(e.uid, e.start, e.end, e.summary, e.extra));
         // The daily lunch today was moved by half an hour.
-        test::writeEvent(
-            personal,
-            test::vevent("lunch", "20260329T123000", "20260329T130000", "SUMMARY:Lunch (late)\r\n",
-                         ("RECURRENCE-ID;TZID=" + test::berlinZoneId() + ":20260329T120000\r\n").constData()),
-            E_CAL_OBJ_MOD_THIS);
+        writeEvent(client("system-calendar"),
+                   vevent("lunch", "20260329T123000", "20260329T130000", "Lunch (late)",
+                          "RECURRENCE-ID;TZID=" + berlinZoneId() + ":20260329T120000\r\n"),
+                   E_CAL_OBJ_MOD_THIS);
+    }
+
+    void init() {
+        test::resetUserDefaults();
+        Clock::freezeAt(test::localTime(10, 0, 0, day));
     }
 
     void cleanupTestCase() {
@@ -218,15 +367,16 @@ private Q_SLOTS:
         // still catch on this 23-hour day).
         QCOMPARE(titles, (QStringList{"Night shift", "Holiday", "Stretch", "Standup", "<none>",
                                       "Lunch (late)", "Plain event", "Late call"}));
-        QCOMPARE(*findEvent(events, QStringLiteral("Night shift"))->startDate, utc("2026-03-28T21:00:00"));
-        QCOMPARE(*findEvent(events, QStringLiteral("Night shift"))->endDate, utc("2026-03-29T04:00:00"));
-        // Recurrence expanded in local time across the clock change.
-        const auto *stretch = findEvent(events, QStringLiteral("Stretch"));
-        QCOMPARE(*stretch->startDate, utc("2026-03-29T05:00:00"));
-        QCOMPARE(*stretch->endDate, utc("2026-03-29T05:15:00"));
-        QCOMPARE(*findEvent(events, QStringLiteral("Lunch (late)"))->startDate, utc("2026-03-29T10:30:00"));
-        QVERIFY(findEvent(events, QStringLiteral("Holiday"))->isAllDay);
-        QVERIFY(!stretch->isAllDay);
+        // Recurrence expanded in local time across the clock change (Stretch).
+        for (const auto &[title, start, end, allDay] :
+             {std::tuple{"Night shift", "2026-03-28T21:00:00", "2026-03-29T04:00:00", false},
+              {"Stretch", "2026-03-29T05:00:00", "2026-03-29T05:15:00", false},
+              {"Lunch (late)", "2026-03-29T10:30:00", "2026-03-29T11:00:00", false},
+              {"Holiday", "2026-03-28T23:00:00", "2026-03-29T22:00:00", true}}) {
+            const auto event = findEvent(events, title);
+            QCOMPARE((std::tuple{*event->startDate, *event->endDate, event->isAllDay}),
+                     (std::tuple{utc(start), utc(end), allDay}));
+        }
 
         // Identifiers: unique per occurrence, and the same on the next read.
         QCOMPARE(QSet<QString>(ids.begin(), ids.end()).size(), ids.size());
@@ -240,23 +390,21 @@ private Q_SLOTS:
         const TimeEntryList entries = service->timeEntries(events);
         QCOMPARE(labels(entries), (QStringList{"Night shift", "Stretch", "Standup", "Event", "Lunch (late)",
                                                "Plain event", "Late call"}));
-        QCOMPARE(entryNamed(entries, QStringLiteral("Late call"))->color().toQColor().name(),
-                 QStringLiteral("#ff8800"));
-        QCOMPARE(entryNamed(entries, QStringLiteral("Late call"))->groupName(), QStringLiteral("Work"));
-        QCOMPARE(entryNamed(entries, QStringLiteral("Plain event"))->color(), standardBlue());
+        QCOMPARE(entryNamed(entries, "Late call")->color().toQColor().name(), QStringLiteral("#ff8800"));
+        QCOMPARE(entryNamed(entries, "Late call")->groupName(), QStringLiteral("Work"));
+        QCOMPARE(entryNamed(entries, "Plain event")->color(), standardBlue());
     }
 
     void followsChangesWithoutARefresh() {
         auto source = connectedSource();
-        QTRY_VERIFY_WITH_TIMEOUT(labels(source->timeEntries()).contains(QStringLiteral("Standup")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(entryNamed(source->timeEntries(), "Standup"), 20000);
 
         // An edit in another program reaches the bar by itself.
-        test::writeEvent(
-            m_clients[0],
-            test::vevent("standup", "20260329T091500", "20260329T094500", "SUMMARY:Standup (moved)\r\n"),
-            E_CAL_OBJ_MOD_ALL);
-        QTRY_VERIFY_WITH_TIMEOUT(entryNamed(source->timeEntries(), QStringLiteral("Standup (moved)")), 20000);
-        QCOMPARE(entryNamed(source->timeEntries(), QStringLiteral("Standup (moved)"))->startTime(),
+        writeEvent(client("system-calendar"),
+                   vevent("standup", "20260329T091500", "20260329T094500", "Standup (moved)"),
+                   E_CAL_OBJ_MOD_ALL);
+        QTRY_VERIFY_WITH_TIMEOUT(entryNamed(source->timeEntries(), "Standup (moved)"), 20000);
+        QCOMPARE(entryNamed(source->timeEntries(), "Standup (moved)")->startTime(),
                  utc("2026-03-29T07:15:00"));
     }
 
@@ -266,50 +414,59 @@ private Q_SLOTS:
         CalendarService *service = source->calendarService();
         QTRY_COMPARE_WITH_TIMEOUT(service->authorizationStatus(), CalendarAuthorization::FullAccess, 20000);
         const qsizetype before = calendarIds(*service).size();
-        const auto added = result(service->addCalendarFromUrl(m_web.url("/feed.ics").toString()));
-        QVERIFY(added && added->ok);
-        QCOMPARE(added->text, QStringLiteral("Team, on the web"));
+        CalendarSettingsView pane(service);
+        pane.resize(600, 900);
+        pane.show();
+        // A page that is no calendar: the dialog stays and says why.
+        click(named(&pane, "addCalendarButton"));
+        auto *dialog = pane.findChild<AddCalendarDialog *>();
+        auto *add = named(dialog, "addButton");
+        QVERIFY(dialog->isVisible() && !add->isEnabled());
+        dialog->findChild<QLineEdit *>()->setText(m_web.url("/page.html"));
+        click(add);
+        QTRY_VERIFY(test::shown(dialog, QStringLiteral("addressError")));
+        QVERIFY(labelText(dialog, QStringLiteral("addressError")).contains(QLatin1String("iCalendar")));
 
-        // Listed under the program's own heading, removable, in its own colour.
-        QTRY_VERIFY_WITH_TIMEOUT(calendarIds(*service).size() == before + 1, 20000);
+        // The feed itself: the dialog closes, and the calendar is listed under
+        // the program's own heading, removable, in its own colour.
+        dialog->findChild<QLineEdit *>()->setText(m_web.url("/feed.ics"));
+        click(add);
+        QTRY_VERIFY_WITH_TIMEOUT(!pane.findChild<AddCalendarDialog *>(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(group(&pane, "daybrook-subscriptions"), 20000);
+        QCOMPARE(labelText(group(&pane, "daybrook-subscriptions"), QStringLiteral("groupTitle")),
+                 QStringLiteral("Added by Daybrook"));
+        QVERIFY(!named(&pane, "removeCalendarButton"));
+        click(named<QAbstractButton>(group(&pane, "daybrook-subscriptions"), "chevron"));
+        QCOMPARE(pane.findChildren<QPushButton *>(QStringLiteral("removeCalendarButton")).size(), 1);
+        QCOMPARE(calendarIds(*service).size(), before + 1);
         const QList<CalendarGroup> groups = service->calendarsBySource();
-        const auto mine = std::find_if(groups.begin(), groups.end(), [](const CalendarGroup &group) {
-            return group.calendars.first().addedByApp;
-        });
-        QVERIFY(mine != groups.end());
-        QCOMPARE(mine->source->title, QStringLiteral("Added by Daybrook"));
-        const Calendar calendar = mine->calendars.first();
-        QCOMPARE(calendar.title, QStringLiteral("Team, on the web"));
-        QVERIFY(calendar.color);
-        QCOMPARE(std::count_if(groups.begin(), groups.end(),
-                               [](const CalendarGroup &group) { return group.calendars.first().addedByApp; }),
-                 1);
+        const auto mine = [](const CalendarGroup &group) { return group.calendars.first().addedByApp; };
+        QCOMPARE(std::count_if(groups.begin(), groups.end(), mine), 1);
+        const Calendar calendar = std::find_if(groups.begin(), groups.end(), mine)->calendars.first();
+        QVERIFY(calendar.title == QStringLiteral("Team, on the web") && calendar.color);
 
         // The store itself fetched the feed, with its recurrences and zone.
-        QTRY_VERIFY_WITH_TIMEOUT(entryNamed(source->timeEntries(), QStringLiteral("Web call")), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(entryNamed(source->timeEntries(), "Web call"), 30000);
         QVERIFY2(m_web.userAgents.size() >= 2 &&
                      !m_web.userAgents.last().startsWith(QLatin1String("Daybrook")),
                  qPrintable(m_web.userAgents.join(u'|')));
         const TimeEntryList entries = source->timeEntries();
-        QCOMPARE(entryNamed(entries, QStringLiteral("Web call"))->startTime(), utc("2026-03-29T10:00:00"));
-        QCOMPARE(entryNamed(entries, QStringLiteral("Web call"))->groupName(), calendar.title);
-        QCOMPARE(entryNamed(entries, QStringLiteral("Weekly (moved)"))->startTime(),
-                 utc("2026-03-29T08:00:00"));
-        QVERIFY(!entryNamed(entries, QStringLiteral("Weekly")));
-        QVERIFY(findEvent(service->events(), QStringLiteral("Web day"))->isAllDay);
+        QCOMPARE(entryNamed(entries, "Web call")->startTime(), utc("2026-03-29T10:00:00"));
+        QCOMPARE(entryNamed(entries, "Web call")->groupName(), calendar.title);
+        QCOMPARE(entryNamed(entries, "Weekly (moved)")->startTime(), utc("2026-03-29T08:00:00"));
+        QVERIFY(!entryNamed(entries, "Weekly") && findEvent(service->events(), "Web day")->isAllDay);
 
         // A change on the web shows after Refresh.
         m_web.body = feed("Web call (changed)", "20260329T070000Z");
         QVERIFY(finishes(service->refresh()));
-        QTRY_VERIFY_WITH_TIMEOUT(entryNamed(source->timeEntries(), QStringLiteral("Web call (changed)")),
-                                 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(entryNamed(source->timeEntries(), "Web call (changed)"), 30000);
 
         // Only calendars added here can be removed here; removing one takes its events.
         QCOMPARE(result(service->removeCalendar(QStringLiteral("test-work"))).value_or(QString()).isEmpty(),
                  false);
-        QCOMPARE(result(service->removeCalendar(calendar.identifier)), std::optional<QString>(QString()));
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !labels(source->timeEntries()).contains(QStringLiteral("Web call (changed)")), 20000);
+        click(named(&pane, "removeCalendarButton"));
+        QTRY_VERIFY_WITH_TIMEOUT(!entryNamed(source->timeEntries(), "Web call (changed)"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!named(&pane, "removeCalendarButton"), 20000);
         QTRY_COMPARE(calendarIds(*service).size(), before);
     }
 
@@ -319,8 +476,8 @@ private Q_SLOTS:
         QTcpServer closed;
         QVERIFY(closed.listen(QHostAddress::LocalHost));
         const QString refused = QStringLiteral("webcal://127.0.0.1:%1/feed.ics").arg(closed.serverPort());
-        QTest::newRow("not found") << m_web.url("/missing.ics").toString() << "(HTTP 404 Not Found)";
-        QTest::newRow("a web page") << m_web.url("/page.html").toString() << "other than an iCalendar file";
+        QTest::newRow("not found") << m_web.url("/missing.ics") << "(HTTP 404 Not Found)";
+        QTest::newRow("a web page") << m_web.url("/page.html") << "other than an iCalendar file";
         QTest::newRow("nobody listening") << refused << "Could not connect to 127.0.0.1";
         QTest::newRow("another scheme") << "ftp://127.0.0.1/feed.ics"
                                         << "not a calendar address";
@@ -340,6 +497,100 @@ private Q_SLOTS:
         QCOMPARE(calendarIds(*service), before);
     }
 
+    void connectingShowsTheTabAndDisconnectingHidesIt() {
+        Clock::freezeAt(test::localTime(10, 0, 0, june));
+        UserDefaults::setValue(QLatin1String(CalendarService::enabledKey),
+                               QStringLiteral("maybe")); // counts as on
+        AppStateDependencies dependencies;
+        dependencies.dataSource = offlineDataSource(std::make_unique<CalendarService>());
+        AppState state(std::move(dependencies));
+        CalendarService *service = state.dataSource()->calendarService();
+        SettingsView view(&state, service, state.dataSource()->todoistService());
+        view.show();
+        QList<SettingsTab> plain{SettingsTab::General, SettingsTab::Integrations, SettingsTab::About},
+            withCalendar = plain;
+        withCalendar.insert(2, SettingsTab::Calendar);
+        // Switched on, but never connected: no tab, and nothing read.
+        QTest::qWait(300);
+        QCOMPARE(view.visibleTabs(), plain);
+        click(view.tabBar()->button(SettingsTab::Integrations));
+        auto *row = view.currentPane()->findChild<CalendarIntegrationRow *>();
+        QCOMPARE(row ? row->statusText() : QString(), QStringLiteral("Not connected"));
+        QVERIFY(service->events().isEmpty() && service->calendarsBySource().isEmpty());
+        QVERIFY(!test::shown(row, QStringLiteral("detailText")));
+
+        click(named(row, "connectButton"));
+        QTRY_COMPARE_WITH_TIMEOUT(view.visibleTabs(), withCalendar, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(row->detailText(), eventsToday, 20000);
+        QVERIFY(test::shown(row, QStringLiteral("connectedBadge")));
+        QCOMPARE(row->statusText(), QStringLiteral("Reading events from your calendar"));
+
+        click(view.tabBar()->button(SettingsTab::Calendar));
+        auto *pane = qobject_cast<CalendarSettingsView *>(view.currentPane());
+        QCOMPARE(pane ? labelText(pane, QStringLiteral("eventCount")) : QString(), QStringLiteral("5"));
+
+        // Disconnecting on the Calendar tab: access stays, the switch goes off,
+        // and with it the tab; the window lands on Integrations.
+        click(named(pane, "disconnectButton"));
+        QCOMPARE(service->authorizationStatus(), CalendarAuthorization::FullAccess);
+        QCOMPARE(view.visibleTabs(), plain);
+        QCOMPARE(view.selectedTab(), SettingsTab::Integrations);
+        row = view.currentPane()->findChild<CalendarIntegrationRow *>();
+        QCOMPARE(row ? row->statusText() : QString(), QStringLiteral("Disabled"));
+        UserDefaults::reload();
+        QCOMPARE(UserDefaults::boolValue(QLatin1String(CalendarService::enabledKey)), false);
+
+        // Enabling again needs no new consent and reads the day anew.
+        click(named(row, "enableButton"));
+        QCOMPARE(view.visibleTabs(), withCalendar);
+        QTRY_COMPARE_WITH_TIMEOUT(row->detailText(), eventsToday, 20000);
+    }
+
+    void calendarPaneGroupsTogglesAddsAndRemoves() {
+        Clock::freezeAt(test::localTime(10, 0, 0, june));
+        UserDefaults::setValue(QLatin1String(CalendarService::consentKey), true);
+        auto service = std::make_unique<CalendarService>();
+        QTRY_COMPARE_WITH_TIMEOUT(service->events().size(), 5, 20000);
+        CalendarSettingsView pane(service.get());
+        pane.resize(600, 900);
+        pane.show();
+
+        // Accounts by name, whatever their case; the calendar of no account last.
+        QStringList titles;
+        for (QLabel *title : pane.findChildren<QLabel *>(QStringLiteral("groupTitle")))
+            titles << title->text();
+        QVERIFY2(titles.indexOf(QStringLiteral("Alpha mail")) < titles.indexOf(QStringLiteral("zeta mail")),
+                 qPrintable(titles.join(u", ")));
+        QCOMPARE(titles.last(), QStringLiteral("Other"));
+        QCOMPARE(labelText(group(&pane, "test-alpha-account"), QStringLiteral("groupCount")),
+                 QStringLiteral("· 2"));
+
+        // A full group -> every calendar of it excluded, and nothing else.
+        const char *alpha = "group:test-alpha-account";
+        click(checkbox(&pane, alpha));
+        QCOMPARE(service->disabledCalendarIds(), ids({"test-alpha-meetings", "test-alpha-travel"}));
+        QCOMPARE(checkbox(&pane, alpha)->state(), ToggleState::None);
+        QCOMPARE(checkbox(&pane, "group:other")->state(), ToggleState::All);
+        QCOMPARE(barLabels(*service), QStringList{QStringLiteral("Dentist")});
+        QCOMPARE(CalendarService().disabledCalendarIds(), ids({"test-alpha-meetings", "test-alpha-travel"}));
+
+        // One calendar back on -> the group is mixed; then all of it on again.
+        click(named<QAbstractButton>(group(&pane, "test-alpha-account"), "chevron"));
+        click(checkbox(&pane, "calendar:test-alpha-meetings"));
+        QCOMPARE(service->disabledCalendarIds(), ids({"test-alpha-travel"}));
+        QCOMPARE(checkbox(&pane, alpha)->state(), ToggleState::Some);
+        QCOMPARE(barLabels(*service), (QStringList{"Standup", "Dentist", "Review"}));
+        click(checkbox(&pane, alpha));
+        QVERIFY(service->disabledCalendarIds().isEmpty());
+        QCOMPARE(checkbox(&pane, "calendar:test-alpha-travel")->state(), ToggleState::All);
+        QVERIFY(CalendarService().disabledCalendarIds().isEmpty());
+
+        // Disconnecting forgets the exclusions, stored ones included.
+        click(checkbox(&pane, alpha));
+        click(named(&pane, "disconnectButton"));
+        QVERIFY(service->disabledCalendarIds().isEmpty() && service->events().isEmpty());
+        QVERIFY(!UserDefaults::contains(QLatin1String(CalendarService::disabledCalendarsKey)));
+    }
     void saysWhenTheServiceIsMissingAndRetries() {
         auto service = connectedService();
         QVERIFY(finishes(service->fetchEvents()));

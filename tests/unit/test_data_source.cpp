@@ -6,6 +6,7 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 using namespace daybrook;
 
@@ -47,19 +48,13 @@ public:
 
     bool isOpen() const override { return true; }
     void open(OpenCallback done) override {
-        QMetaObject::invokeMethod(
-            this,
-            [done] {
-                done({true, {}});
-            },
-            Qt::QueuedConnection);
+        QTimer::singleShot(0, this, [done] { done({true, {}}); });
     }
     QList<StoreCalendar> calendars() const override { return list; }
     void fetch(const QDateTime &, const QDateTime &, FetchCallback done) override {
         ++fetches;
-        QMetaObject::invokeMethod(
-            this, [done, result = StoreFetchResult{true, {}, list, instances}] { done(result); },
-            Qt::QueuedConnection);
+        QTimer::singleShot(0, this,
+                           [done, result = StoreFetchResult{true, {}, list, instances}] { done(result); });
     }
 };
 
@@ -69,24 +64,23 @@ class DataSourceTest : public QObject {
     Q_OBJECT
 
     MemoryStore *m_store = nullptr;
-
-    std::unique_ptr<DataSource> makeSource() {
-        auto store = std::make_unique<MemoryStore>();
-        m_store = store.get();
-        TodoistConfig offline;
-        offline.apiBaseUrl = QUrl(QStringLiteral("http://127.0.0.1:9"));
-        auto source = std::make_unique<DataSource>(std::make_unique<CalendarService>(std::move(store)),
-                                                   std::make_unique<TodoistService>(offline));
-        [&] { QTRY_COMPARE(source->timeEntries().size(), 2); }();
-        [&] { QTRY_VERIFY(!source->calendarService()->isLoading()); }();
-        return source;
-    }
+    std::unique_ptr<DataSource> m_source;
+    CalendarService *m_calendar = nullptr;
 
 private Q_SLOTS:
     void init() {
         test::setTimeZone("Europe/Berlin");
         test::resetUserDefaults();
         UserDefaults::setValue(QLatin1String(CalendarService::consentKey), true);
+        auto store = std::make_unique<MemoryStore>();
+        m_store = store.get();
+        TodoistConfig offline;
+        offline.apiBaseUrl = QUrl(QStringLiteral("http://127.0.0.1:9"));
+        m_source = std::make_unique<DataSource>(std::make_unique<CalendarService>(std::move(store)),
+                                                std::make_unique<TodoistService>(offline));
+        m_calendar = m_source->calendarService();
+        QTRY_COMPARE(m_source->timeEntries().size(), 2);
+        QTRY_VERIFY(!m_calendar->isLoading());
     }
 
     void combinesWithinTheSameLocalMinute_data() {
@@ -96,29 +90,25 @@ private Q_SLOTS:
         QTest::addColumn<QString>("eventLabel");
         QTest::addColumn<QString>("taskLabel");
         QTest::addColumn<bool>("combined");
-        const QString plan = QStringLiteral("Plan");
-        const QByteArray berlin = "Europe/Berlin";
-        QTest::newRow("start and end of one minute")
-            << berlin << at(9, 0, 0) << at(9, 0, 59) << plan << QString() << true;
-        QTest::newRow("fraction of a second")
-            << berlin << at(9, 0, 0).addMSecs(999) << at(9, 0, 0) << plan << QString() << true;
-        QTest::newRow("next minute") << berlin << at(8, 59, 59) << at(9, 0, 0) << plan << QString() << false;
-        QTest::newRow("letter case") << berlin << at(9, 0) << at(9, 0) << QStringLiteral("plan") << QString()
-                                     << false;
-        QTest::newRow("trailing blank")
-            << berlin << at(9, 0) << at(9, 0) << QStringLiteral("Plan ") << QString() << false;
+        const auto add = [](const char *name, const QDateTime &task, const QDateTime &event,
+                            const char *label, bool combined, const char *taskLabel = "",
+                            const char *zone = "Europe/Berlin") {
+            QTest::newRow(name) << QByteArray(zone) << task << event << QString::fromUtf8(label)
+                                << QString::fromUtf8(taskLabel) << combined;
+        };
+        add("start and end of one minute", at(9, 0, 0), at(9, 0, 59), "Plan", true);
+        add("fraction of a second", at(9, 0, 0).addMSecs(999), at(9, 0, 0), "Plan", true);
+        add("next minute", at(8, 59, 59), at(9, 0, 0), "Plan", false);
+        add("letter case", at(9, 0), at(9, 0), "plan", false);
+        add("trailing blank", at(9, 0), at(9, 0), "Plan ", false);
         // "Café" precomposed and with a combining accent.
-        QTest::newRow("canonically equivalent")
-            << berlin << at(9, 0) << at(9, 0) << QStringLiteral("Cafe\u0301") << QStringLiteral("Caf\u00E9")
-            << true;
+        add("canonically equivalent", at(9, 0), at(9, 0), "Cafe\u0301", true, "Caf\u00E9");
         // 02:30 happens twice when summer time ends; an hour apart is not the same minute.
-        QTest::newRow("repeated hour")
-            << berlin << QDateTime(QDate(2026, 10, 25), QTime(0, 30), Qt::UTC)
-            << QDateTime(QDate(2026, 10, 25), QTime(1, 30), Qt::UTC) << plan << QString() << false;
+        const QDateTime repeated(QDate(2026, 10, 25), QTime(0, 30), Qt::UTC);
+        add("repeated hour", repeated, repeated.addSecs(3600), "Plan", false);
         // UTC+05:45: minutes of the local clock, not of UTC.
-        const QDateTime kathmandu = QDateTime(QDate(2026, 3, 10), QTime(3, 15, 30), Qt::UTC);
-        QTest::newRow("quarter-hour zone") << QByteArray("Asia/Kathmandu") << kathmandu
-                                           << kathmandu.addSecs(29) << plan << QString() << true;
+        const QDateTime kathmandu(QDate(2026, 3, 10), QTime(3, 15, 30), Qt::UTC);
+        add("quarter-hour zone", kathmandu, kathmandu.addSecs(29), "Plan", true, "", "Asia/Kathmandu");
     }
     void combinesWithinTheSameLocalMinute() {
         QFETCH(QByteArray, zone);
@@ -155,55 +145,49 @@ private Q_SLOTS:
     }
 
     void eventsBecomeEntriesUnlessFilteredOut() {
-        auto source = makeSource();
-        CalendarService &calendar = *source->calendarService();
         const int fetches = m_store->fetches;
         CalendarEvent empty{"x", at(9, 0), at(10, 0), false, nullptr, QString()};
-        QCOMPARE(calendar.makeEntry(empty)->label, QString()); // only an absent title becomes "Event"
+        QCOMPARE(m_calendar->makeEntry(empty)->label, QString()); // only an absent title becomes "Event"
         empty.endDate = std::nullopt;
-        QVERIFY(!calendar.makeEntry(empty));
+        QVERIFY(!m_calendar->makeEntry(empty));
 
         // Filters apply to the events held, without a new fetch.
-        calendar.setCalendar(QStringLiteral("work"), false);
-        QTRY_COMPARE(describe(source->timeEntries()), QStringList{"event:h1"});
-        calendar.setCalendar(QStringLiteral("work"), true);
-        QTRY_COMPARE(describe(source->timeEntries()), (QStringList{"event:h1", "event:w1"}));
-        calendar.setIsEnabled(false);
-        QTRY_VERIFY(source->timeEntries().isEmpty());
-        calendar.setIsEnabled(true);
-        QTRY_COMPARE(source->timeEntries().size(), 2);
+        m_calendar->setCalendar(QStringLiteral("work"), false);
+        QTRY_COMPARE(describe(m_source->timeEntries()), QStringList{"event:h1"});
+        m_calendar->setCalendar(QStringLiteral("work"), true);
+        QTRY_COMPARE(describe(m_source->timeEntries()), (QStringList{"event:h1", "event:w1"}));
+        m_calendar->setIsEnabled(false);
+        QTRY_VERIFY(m_source->timeEntries().isEmpty());
+        m_calendar->setIsEnabled(true);
+        QTRY_COMPARE(m_source->timeEntries().size(), 2);
         QCOMPARE(m_store->fetches, fetches);
-        QCOMPARE(calendar.events().size(), 3); // the all-day event stays held
+        QCOMPARE(m_calendar->events().size(), 3); // the all-day event stays held
     }
 
     void aBurstOfChangesGivesOneRebuild() {
-        auto source = makeSource();
-        CalendarService &calendar = *source->calendarService();
-        QSignalSpy rebuilt(source.get(), &DataSource::timeEntriesChanged);
-        calendar.setCalendar(QStringLiteral("home"), false);
-        calendar.setIsEnabled(false);
-        source->todoistService()->setAccessToken(std::nullopt);
-        calendar.setIsEnabled(true);
-        calendar.setCalendars({Calendar{"work", "Work", std::nullopt, std::nullopt}}, false);
+        QSignalSpy rebuilt(m_source.get(), &DataSource::timeEntriesChanged);
+        m_calendar->setCalendar(QStringLiteral("home"), false);
+        m_calendar->setIsEnabled(false);
+        m_source->todoistService()->setAccessToken(std::nullopt);
+        m_calendar->setIsEnabled(true);
+        m_calendar->setCalendars({Calendar{"work", "Work", std::nullopt, std::nullopt}}, false);
         QCOMPARE(rebuilt.count(), 0); // nothing before the next turn of the loop
         QTRY_COMPARE(rebuilt.count(), 1);
         QTest::qWait(50);
         QCOMPARE(rebuilt.count(), 1);
-        QVERIFY(source->timeEntries().isEmpty()); // both calendars excluded, switched on
+        QVERIFY(m_source->timeEntries().isEmpty()); // both calendars excluded, switched on
 
         // An assignment of an unchanged value still counts.
-        calendar.setIsEnabled(true);
+        m_calendar->setIsEnabled(true);
         QTRY_COMPARE(rebuilt.count(), 2);
     }
 
     void disconnectingDuringAFetchLeavesNoEvents() {
-        auto source = makeSource();
-        CalendarService &calendar = *source->calendarService();
-        calendar.fetchEvents();
-        calendar.disconnect();
-        QTRY_VERIFY(!calendar.isLoading());
-        QVERIFY(calendar.events().isEmpty());
-        QTRY_VERIFY(source->timeEntries().isEmpty());
+        m_calendar->fetchEvents();
+        m_calendar->disconnect();
+        QTRY_VERIFY(!m_calendar->isLoading());
+        QVERIFY(m_calendar->events().isEmpty());
+        QTRY_VERIFY(m_source->timeEntries().isEmpty());
     }
 };
 

@@ -4,45 +4,11 @@
 #include <QFile>
 #include <QTest>
 #include <QTimeZone>
-#include <algorithm>
 #include <cmath>
-#include <limits>
 
 using namespace daybrook;
 
 namespace {
-
-// One row of tests/unit/data/sun-reference.tsv (made by
-// tools/generate-sun-reference.py from an independent ephemeris).
-struct ReferenceDay {
-    QStringList f; // place, latitude, longitude, zone, date, kind, sunrise, sunset, risings, settings
-    double latitude() const { return f[1].toDouble(); }
-    double longitude() const { return f[2].toDouble(); }
-    QByteArray zone() const { return f[3].toLatin1(); }
-    QDate date() const { return QDate::fromString(f[4], Qt::ISODate); }
-    std::optional<QDateTime> event(int i) const {
-        return f[i] == QLatin1String("-")
-                   ? std::nullopt
-                   : std::optional(QDateTime::fromString(f[i], Qt::ISODateWithMs).toUTC());
-    }
-    QString name() const { return f[0] + QLatin1Char(' ') + f[4] + QLatin1Char(' ') + f[5]; }
-};
-
-QList<ReferenceDay> referenceTable() {
-    QFile file(qEnvironmentVariable("DAYBROOK_SOURCE_DIR") +
-               QStringLiteral("/tests/unit/data/sun-reference.tsv"));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        qFatal("cannot read %s", qPrintable(file.fileName()));
-    QList<ReferenceDay> days;
-    while (!file.atEnd()) {
-        const QString line = QString::fromUtf8(file.readLine()).trimmed();
-        if (!line.isEmpty() && !line.startsWith(QLatin1Char('#')))
-            days.append({line.split(QLatin1Char('\t'))});
-        if (!days.isEmpty() && (days.last().f.size() != 10 || !days.last().date().isValid()))
-            qFatal("bad reference line: %s", qPrintable(line));
-    }
-    return days;
-}
 
 // How close each event must be to the reference, by latitude. Beyond the
 // polar circles the Sun crawls along the horizon and a grazing event moves by
@@ -54,42 +20,44 @@ double toleranceSeconds(double latitude) {
 
 } // namespace
 
-Q_DECLARE_METATYPE(ReferenceDay)
-
 class SunCalculatorTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase() {
-        // Days with two sunrises or sunsets must be there to tell first from last.
-        const auto days = referenceTable();
-        QVERIFY(days.size() >= 100 &&
-                std::any_of(days.begin(), days.end(), [](auto &d) { return d.f[9] == "2"; }));
-    }
-
     void cleanup() { test::setTimeZone("UTC"); }
 
+    // Rows of tests/unit/data/sun-reference.tsv (made by
+    // tools/generate-sun-reference.py from an independent ephemeris): place,
+    // latitude, longitude, zone, date, kind, sunrise, sunset, risings, settings.
     void matchesTheReferenceEphemeris_data() {
-        QTest::addColumn<ReferenceDay>("day");
-        for (const ReferenceDay &day : referenceTable())
-            QTest::addRow("%s", qPrintable(day.name())) << day;
+        QTest::addColumn<QStringList>("f");
+        QFile file(qEnvironmentVariable("DAYBROOK_SOURCE_DIR") +
+                   QStringLiteral("/tests/unit/data/sun-reference.tsv"));
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+        while (!file.atEnd())
+            if (const QString line = QString::fromUtf8(file.readLine()).trimmed();
+                !line.startsWith(u'#') && !line.isEmpty())
+                QTest::addRow("%s", qPrintable(line.section(u'\t', 0, 0) +
+                                               line.section(u'\t', 4, 5).replace(u'\t', u' ').prepend(u' ')))
+                    << line.split(u'\t');
     }
     void matchesTheReferenceEphemeris() {
-        QFETCH(ReferenceDay, day);
+        QFETCH(QStringList, f);
+        const QDate date = QDate::fromString(f[4], Qt::ISODate);
+        const double latitude = f[1].toDouble(), longitude = f[2].toDouble();
         const sun::SunEvents events =
-            sun::sunEventsOnDate(day.date(), QTimeZone(day.zone()), day.latitude(), day.longitude());
-        if (day.f[5].contains(
-                QLatin1String("clock change"))) { // through the process's zone, as the program does
-            test::setTimeZone(day.zone());
-            const sun::SunEvents local = sun::sunEventsOnDate(day.date(), day.latitude(), day.longitude());
+            sun::sunEventsOnDate(date, QTimeZone(f[3].toLatin1()), latitude, longitude);
+        if (f[5].contains(QLatin1String("clock change"))) { // through the process's zone, as the program does
+            test::setTimeZone(f[3].toLatin1());
+            const sun::SunEvents local = sun::sunEventsOnDate(date, latitude, longitude);
             QVERIFY(local.sunrise == events.sunrise && local.sunset == events.sunset);
         }
-        for (const auto &[ours, theirs] :
-             {std::pair{events.sunrise, day.event(6)}, {events.sunset, day.event(7)}}) {
-            QCOMPARE(ours.has_value(), theirs.has_value());
+        for (const auto &[ours, theirs] : {std::pair{events.sunrise, f[6]}, {events.sunset, f[7]}}) {
+            QCOMPARE(ours.has_value(), theirs != QLatin1String("-"));
             if (!ours)
                 continue;
-            const double error = std::abs(ours->msecsTo(*theirs)) / 1000.0;
-            QVERIFY2(error <= toleranceSeconds(day.latitude()),
+            const double error =
+                std::abs(ours->msecsTo(QDateTime::fromString(theirs, Qt::ISODateWithMs))) / 1000.0;
+            QVERIFY2(error <= toleranceSeconds(latitude),
                      qPrintable(QStringLiteral("off by %1 s").arg(error)));
         }
     }
@@ -102,9 +70,8 @@ private Q_SLOTS:
         const sun::SunEvents spring = sun::sunEventsOnDate(QDate(2026, 3, 29), 0.0, -72.0);
         QVERIFY(spring.sunrise && !spring.sunset);
         const sun::SunEvents autumn = sun::sunEventsOnDate(QDate(2026, 10, 25), 0.0, -72.0);
-        QVERIFY(autumn.sunset);
-        QCOMPARE(autumn.sunset->toLocalTime().date(), QDate(2026, 10, 25));
-        QCOMPARE(autumn.sunset->toLocalTime().time().hour(), 23);
+        QCOMPARE(autumn.sunset.value_or(QDateTime()).toLocalTime().toString("yyyy-MM-dd HH"),
+                 QStringLiteral("2026-10-25 23"));
     }
 
     // Impossible positions give nothing; the poles and the date line are real
@@ -113,8 +80,7 @@ private Q_SLOTS:
         QTest::addColumn<double>("latitude");
         QTest::addColumn<double>("longitude");
         QTest::addColumn<bool>("valid");
-        const double nan = std::numeric_limits<double>::quiet_NaN();
-        QTest::newRow("NaN latitude") << nan << 10.0 << false;
+        QTest::newRow("NaN latitude") << qQNaN() << 10.0 << false;
         QTest::newRow("latitude beyond the pole") << 90.5 << 10.0 << false;
         QTest::newRow("longitude beyond the date line") << 50.0 << -180.5 << false;
         QTest::newRow("North Pole") << 90.0 << 0.0 << true;
