@@ -2,10 +2,8 @@
 #include "state/AppState.h"
 #include "support/TestEnvironment.h"
 
-#include <QDBusConnection>
-#include <QProcess>
-#include <QSignalSpy>
-#include <QTest>
+#include <QtDBus>
+#include <QtTest>
 
 using namespace daybrook;
 

@@ -1,17 +1,9 @@
 #include "BuildConfig.h"
 #include "support/DesktopIntegration.h"
 
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
-#include <QImage>
-#include <QRegularExpression>
-#include <QStandardPaths>
-#include <QSvgRenderer>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QXmlStreamReader>
+#include <QtGui>
+#include <QtSvg>
+#include <QtTest>
 
 using namespace daybrook;
 

@@ -1,11 +1,7 @@
 #include "platform/SingleInstance.h"
 #include "support/DesktopIntegration.h"
 
-#include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 using namespace daybrook;
 

@@ -5,11 +5,7 @@
 #include "state/AppState.h"
 #include "support/TestEnvironment.h"
 
-#include <QDir>
-#include <QFile>
-#include <QScopeGuard>
-#include <QSignalSpy>
-#include <QTest>
+#include <QtTest>
 #include <sys/inotify.h>
 #include <unistd.h>
 

@@ -15,14 +15,8 @@
 #include "todoist/TodoistSettingsViews.h"
 #include "widgets/TriStateCheckbox.h"
 
-#include <QApplication>
-#include <QComboBox>
-#include <QDesktopServices>
-#include <QPushButton>
-#include <QScreen>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 using namespace daybrook;
 using test::click;

@@ -15,17 +15,10 @@
 #include "todoist/TodoistSettingsViews.h"
 #include "widgets/TriStateCheckbox.h"
 
-#include <QApplication>
-#include <QBuffer>
-#include <QHttpServer>
-#include <QHttpServerResponse>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QNmeaPositionInfoSource>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QTest>
+#include <QtHttpServer>
+#include <QtPositioning>
+#include <QtTest>
+#include <QtWidgets>
 
 using namespace daybrook;
 using test::click;

@@ -1,10 +1,7 @@
 #include "platform/SingleInstance.h"
 
-#include <QLocalServer>
-#include <QProcess>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtNetwork>
+#include <QtTest>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>

@@ -1,13 +1,8 @@
 #include "app/Updater.h"
 
-#include <QApplication>
-#include <QHttpServer>
-#include <QHttpServerResponse>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QSignalSpy>
-#include <QTest>
-#include <QTimer>
+#include <QtHttpServer>
+#include <QtTest>
+#include <QtWidgets>
 
 using namespace daybrook;
 
