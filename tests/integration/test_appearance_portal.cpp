@@ -2,10 +2,8 @@
 #include "state/AppState.h"
 #include "support/TestEnvironment.h"
 
-#include <QDBusConnection>
-#include <QProcess>
-#include <QSignalSpy>
-#include <QTest>
+#include <QtDBus>
+#include <QtTest>
 
 using namespace daybrook;
 
@@ -21,25 +19,24 @@ private Q_SLOTS:
     void systemModeFollowsThePortalLive() {
         // The desktop's Settings portal, played by a small service on the private bus.
         QProcess portal;
-        portal.start(QStringLiteral("/usr/bin/python3"), {qEnvironmentVariable("DAYBROOK_SOURCE_DIR") +
-                                                              QStringLiteral("/tests/support/fake-portal.py"),
-                                                          QStringLiteral("1")});
+        portal.start("/usr/bin/python3",
+                     {qEnvironmentVariable("DAYBROOK_SOURCE_DIR") + "/tests/support/fake-portal.py", "1"});
         QVERIFY(portal.waitForReadyRead(10000) && portal.readLine().startsWith("ready"));
         auto *appearance = new SystemAppearance;
         AppStateDependencies deps;
         deps.appearance = appearance;
         AppState state(std::move(deps));
         QTRY_COMPARE(state.isDarkMode(), true);
-        for (const auto &[scheme, dark] : {std::pair{"2\n", false}, {"1\n", true}}) {
+        for (const auto &[scheme, dark] : {std::pair{"2\n", false}, {"1\n", true}, {"2\n", false}}) {
             portal.write(scheme);
             QTRY_COMPARE(state.isDarkMode(), dark);
         }
 
         // A chosen mode wins over the desktop's preference.
         state.setAppearanceMode(AppearanceMode::Light);
-        QCOMPARE(state.isDarkMode(), false);
+        QSignalSpy changed(appearance, &SystemAppearance::changed);
         portal.write("1\n");
-        QTest::qWait(200);
+        QVERIFY(changed.wait() && appearance->prefersDark());
         QCOMPARE(state.isDarkMode(), false);
         delete appearance;
         portal.closeWriteChannel();

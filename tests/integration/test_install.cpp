@@ -1,17 +1,9 @@
 #include "BuildConfig.h"
 #include "support/DesktopIntegration.h"
 
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
-#include <QImage>
-#include <QRegularExpression>
-#include <QStandardPaths>
-#include <QSvgRenderer>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QXmlStreamReader>
+#include <QtGui>
+#include <QtSvg>
+#include <QtTest>
 
 using namespace daybrook;
 
@@ -53,7 +45,7 @@ private Q_SLOTS:
         QVERIFY(m_prefix.isValid());
         const test::ToolResult install = test::installBuild(m_prefix.path());
         QVERIFY2(install.exitCode == 0, install.output.constData());
-        QFile manifest(qEnvironmentVariable("DAYBROOK_BUILD_DIR") + QStringLiteral("/install_manifest.txt"));
+        QFile manifest(m_manifestPath);
         QVERIFY(manifest.open(QIODevice::ReadOnly));
         m_manifest = QString::fromUtf8(manifest.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         m_manifest.sort();
@@ -68,8 +60,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("prefix");
         QTest::addColumn<bool>("staged");
         QTest::newRow("user prefix") << QString() << false;
-        QTest::newRow("space, quote, dollar") << QStringLiteral("My \"Apps\" $HOME 100%") << false;
-        QTest::newRow("/usr, staged for a package") << QStringLiteral("/usr") << true;
+        QTest::newRow("space, quote, dollar") << QString("My \"Apps\" $HOME 100%") << false;
+        QTest::newRow("/usr, staged for a package") << QString("/usr") << true;
     }
     void theEntryStartsTheInstalledProgram() {
         QFETCH(QString, prefix);
@@ -77,31 +69,29 @@ private Q_SLOTS:
         QTemporaryDir root;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         if (staged)
-            environment.insert(QStringLiteral("DESTDIR"), root.path());
+            environment.insert("DESTDIR", root.path());
         else
-            prefix = root.path() + QLatin1Char('/') + prefix;
-        const QString installedPrefix = staged ? root.path() + prefix : prefix;
+            prefix = root.path() + '/' + prefix;
         const test::ToolResult install = test::installBuild(prefix, environment);
         QVERIFY2(install.exitCode == 0, install.output.constData());
 
-        const QString entry = installedPrefix + QStringLiteral("/share/applications/daybrook.desktop");
+        const QString entry =
+            (staged ? root.path() : QString()) + prefix + "/share/applications/daybrook.desktop";
         const test::ToolResult validation = test::runTool(tool("desktop-file-validate"), {entry});
         QVERIFY2(validation.exitCode == 0 && validation.output.trimmed().isEmpty(),
                  validation.output.constData());
         QVERIFY(test::desktopEntryValue(entry, "MimeType").split(';').contains("x-scheme-handler/daybrook"));
         // Listed in the menu: it is started from there (into the tray).
-        const QStringList switches{test::desktopEntryValue(entry, "NoDisplay"),
-                                   test::desktopEntryValue(entry, "Hidden")};
-        QVERIFY(!switches.contains("true"));
-        const QString program =
-            staged ? QStringLiteral("daybrook") : QDir::cleanPath(prefix) + "/bin/daybrook";
+        QVERIFY(test::desktopEntryValue(entry, "NoDisplay") != "true" &&
+                test::desktopEntryValue(entry, "Hidden") != "true");
+        const QString program = staged ? "daybrook" : QDir::cleanPath(prefix) + "/bin/daybrook";
         QCOMPARE(test::desktopEntryCommand(entry), (QStringList{program, "%u"}));
         QVERIFY(staged || QFileInfo(program).isExecutable());
     }
 
     void theIconIsInstalledInEverySize() {
-        const QString hicolor = m_prefix.path() + QStringLiteral("/share/icons/hicolor");
-        QSvgRenderer scalable(hicolor + QStringLiteral("/scalable/apps/daybrook.svg"));
+        const QString hicolor = m_prefix.path() + "/share/icons/hicolor";
+        QSvgRenderer scalable(hicolor + "/scalable/apps/daybrook.svg");
         QVERIFY(scalable.isValid() && scalable.defaultSize() == QSize(256, 256));
         for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
             const QString path = hicolor + QStringLiteral("/%1x%1/apps/daybrook.png").arg(size);
@@ -113,40 +103,35 @@ private Q_SLOTS:
     }
 
     void theMetainfoIsValidAndMatchesTheBuild() {
-        const QString folder = m_prefix.path() + QStringLiteral("/share/metainfo");
-        const QStringList files = QDir(folder).entryList({QStringLiteral("*.metainfo.xml")}, QDir::Files);
+        const QString folder = m_prefix.path() + "/share/metainfo";
+        const QStringList files = QDir(folder).entryList({"*.metainfo.xml"}, QDir::Files);
         QCOMPARE(files.size(), 1);
-        const QString path = folder + QLatin1Char('/') + files.first();
-
+        const QString path = folder + '/' + files.first();
         const test::ToolResult validation =
             test::runTool(tool("appstreamcli"), {"validate", "--no-net", path});
         QVERIFY2(validation.exitCode == 0, validation.output.constData());
 
-        QCOMPARE(metainfo(path, "id").value(0) + QStringLiteral(".metainfo.xml"), files.first());
-        QVERIFY(QFileInfo::exists(m_prefix.path() + QStringLiteral("/share/applications/") +
+        QCOMPARE(metainfo(path, "id").value(0) + ".metainfo.xml", files.first());
+        QVERIFY(QFileInfo::exists(m_prefix.path() + "/share/applications/" +
                                   metainfo(path, "launchable").value(0)));
         QCOMPARE(metainfo(path, "release", "version").value(0), QString::fromLatin1(build::version));
 
         // Screenshots are the images in docs/: each one named must exist there, and
         // the bar's images are shown once they are.
-        const QString docs = qEnvironmentVariable("DAYBROOK_SOURCE_DIR") + QStringLiteral("/docs");
+        const QString docs = qEnvironmentVariable("DAYBROOK_SOURCE_DIR") + "/docs";
         const QStringList images = metainfo(path, "image");
         for (const QString &image : images) {
-            const QRegularExpressionMatch match =
-                QRegularExpression(QStringLiteral("^https://.+/docs/([^/]+\\.png)$")).match(image);
-            QVERIFY2(match.hasMatch(), qPrintable(image));
-            QVERIFY2(QFileInfo::exists(docs + QLatin1Char('/') + match.captured(1)), qPrintable(image));
+            const auto match = QRegularExpression("^https://.+/docs/([^/]+\\.png)$").match(image);
+            QVERIFY2(match.hasMatch() && QFileInfo::exists(docs + '/' + match.captured(1)),
+                     qPrintable(image));
         }
-        const QStringList barImages = QDir(docs).entryList({QStringLiteral("bar-*light*.png")}, QDir::Files);
-        if (!barImages.isEmpty())
-            QVERIFY(std::any_of(images.cbegin(), images.cend(), [](const QString &image) {
-                return image.contains(QLatin1String("/docs/bar-"));
-            }));
+        if (!QDir(docs).entryList({"bar-*light*.png"}, QDir::Files).isEmpty())
+            QVERIFY(!images.filter("/docs/bar-").isEmpty());
     }
 
     void uninstallingRemovesExactlyWhatWasInstalled() {
         QTemporaryDir prefix;
-        const QString foreign = prefix.path() + QStringLiteral("/share/applications/other.desktop");
+        const QString foreign = prefix.path() + "/share/applications/other.desktop";
         QVERIFY(QDir().mkpath(QFileInfo(foreign).absolutePath()));
         QFile(foreign).open(QIODevice::WriteOnly);
         const test::ToolResult install = test::installBuild(prefix.path());
@@ -158,7 +143,7 @@ private Q_SLOTS:
         const QString xdgMime = tool("xdg-mime");
         QCOMPARE(
             test::runTool(xdgMime, {"default", "daybrook.desktop", "x-scheme-handler/daybrook"}).exitCode, 0);
-        const QString autostart = config + QStringLiteral("/autostart/daybrook.desktop");
+        const QString autostart = config + "/autostart/daybrook.desktop";
         QVERIFY(QDir().mkpath(QFileInfo(autostart).absolutePath()));
         QFile entry(autostart);
         QVERIFY(entry.open(QIODevice::WriteOnly) &&
@@ -166,15 +151,14 @@ private Q_SLOTS:
                             QFile::encodeName(prefix.path()) + "/bin/daybrook\n") > 0);
         entry.close();
 
-        const test::ToolResult uninstall = test::runTool(
-            qEnvironmentVariable("DAYBROOK_SOURCE_DIR") + QStringLiteral("/scripts/uninstall.sh"),
-            {"--prefix", prefix.path(), "--manifest",
-             qEnvironmentVariable("DAYBROOK_BUILD_DIR") + "/install_manifest.txt"});
+        const test::ToolResult uninstall =
+            test::runTool(qEnvironmentVariable("DAYBROOK_SOURCE_DIR") + "/scripts/uninstall.sh",
+                          {"--prefix", prefix.path(), "--manifest", m_manifestPath});
         QVERIFY2(uninstall.exitCode == 0, uninstall.output.constData());
 
         QStringList left = filesBelow(prefix.path());
-        left.removeAll(prefix.path() + QStringLiteral("/share/applications/mimeinfo.cache"));
-        QVERIFY2(left == QStringList{foreign}, qPrintable(left.join(QLatin1Char(' '))));
+        left.removeAll(prefix.path() + "/share/applications/mimeinfo.cache");
+        QVERIFY2(left == QStringList{foreign}, qPrintable(left.join(' ')));
         QVERIFY(!QFileInfo::exists(autostart));
         const test::ToolResult handler =
             test::runTool(xdgMime, {"query", "default", "x-scheme-handler/daybrook"});
@@ -184,6 +168,7 @@ private Q_SLOTS:
 private:
     QTemporaryDir m_prefix;
     QStringList m_manifest;
+    const QString m_manifestPath = qEnvironmentVariable("DAYBROOK_BUILD_DIR") + "/install_manifest.txt";
 };
 
 QTEST_GUILESS_MAIN(InstallTest)

@@ -14,12 +14,8 @@ ToolResult runTool(const QString &program, const QStringList &arguments,
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
-    // A generous bound so a hung tool fails the test instead of blocking it.
+    // A generous bound so a hung tool fails the test instead of blocking it (QProcess kills it).
     const bool finished = process.waitForFinished(120000);
-    if (!finished) {
-        process.kill();
-        process.waitForFinished();
-    }
     const bool exited = finished && process.exitStatus() == QProcess::NormalExit;
     return {exited ? process.exitCode() : -1, process.readAll() + (finished ? "" : " (did not finish)")};
 }
@@ -30,10 +26,8 @@ ToolResult installBuild(const QString &prefix, const QProcessEnvironment &enviro
     const QString cmake = QStandardPaths::findExecutable(QStringLiteral("cmake"));
     if (buildDir.isEmpty() || cmake.isEmpty())
         return {-1, "DAYBROOK_BUILD_DIR is not set or cmake is not on the PATH"};
-    QStringList arguments{QStringLiteral("--install"), buildDir, QStringLiteral("--prefix"), prefix};
-    if (!component.isEmpty())
-        arguments << QStringLiteral("--component") << component;
-    return runTool(cmake, arguments, environment);
+    const QStringList only = component.isEmpty() ? QStringList() : QStringList{"--component", component};
+    return runTool(cmake, QStringList{"--install", buildDir, "--prefix", prefix} + only, environment);
 }
 
 QString desktopEntryValue(const QString &entryPath, const char *key) {

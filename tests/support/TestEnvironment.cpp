@@ -21,9 +21,8 @@ void resetUserDefaults() {
 }
 
 QDateTime localTime(int hour, int minute, int second, QDate date) {
-    if (!date.isValid())
-        date = Clock::now().toLocalTime().date();
-    return QDateTime(date, QTime(hour, minute, second), Qt::LocalTime).toUTC();
+    const QDate day = date.isValid() ? date : Clock::now().toLocalTime().date();
+    return QDateTime(day, QTime(hour, minute, second), Qt::LocalTime).toUTC();
 }
 
 void setTimeZone(const QByteArray &tz) {
@@ -34,9 +33,7 @@ void setTimeZone(const QByteArray &tz) {
 QSet<QString> storedStringSet(const QString &key) {
     UserDefaults::reload();
     const std::optional<QStringList> stored = UserDefaults::stringListValue(key);
-    if (!stored)
-        return {QStringLiteral("<absent>")};
-    return QSet<QString>(stored->cbegin(), stored->cend());
+    return stored ? QSet<QString>(stored->cbegin(), stored->cend()) : QSet<QString>{"<absent>"};
 }
 
 } // namespace daybrook::test

@@ -40,10 +40,7 @@ inline QString labelText(QWidget *root, const QString &name) {
 }
 
 inline QSet<QString> ids(std::initializer_list<const char *> list) {
-    QSet<QString> result;
-    for (const char *id : list)
-        result.insert(QString::fromLatin1(id));
-    return result;
+    return QSet<QString>(list.begin(), list.end());
 }
 
 } // namespace daybrook::test

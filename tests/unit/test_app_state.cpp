@@ -5,11 +5,7 @@
 #include "state/AppState.h"
 #include "support/TestEnvironment.h"
 
-#include <QDir>
-#include <QFile>
-#include <QScopeGuard>
-#include <QSignalSpy>
-#include <QTest>
+#include <QtTest>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -40,39 +36,33 @@ private Q_SLOTS:
     void cleanup() { Clock::reset(); }
 
     void storedValuesRestore_data() {
-        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QByteArray>("ini");   // short for the keys: start, end, protect
         QTest::addColumn<QString>("restored"); // start, end, protection, appearance
         for (const auto &[name, ini, restored] : {
-                 std::tuple{"start 0 after the marker", "dayStartHourSet=true\ndayStartHour=0",
-                            "0 21 on system"},
-                 {"end 0 reads as 21", "dayStartHourSet=true\ndayStartHour=8\ndayEndHour=0",
-                  "8 21 on system"},
-                 {"start 0 before the marker", "dayStartHour=0\ndayEndHour=20", "7 20 on system"},
-                 {"protection off, chosen", "preventScreenRecordingSet=true\npreventScreenRecording=false",
-                  "7 21 off system"},
-                 {"protection off without the marker", "preventScreenRecording=false", "7 21 on system"},
+                 std::tuple{"start 0 after the marker", "startSet=true\nstart=0", "0 21 on system"},
+                 {"end 0 reads as 21", "startSet=true\nstart=8\nend=0", "8 21 on system"},
+                 {"start 0 before the marker", "start=0\nend=20", "7 20 on system"},
+                 {"protection off, chosen", "protectSet=true\nprotect=false", "7 21 off system"},
+                 {"protection off without the marker", "protect=false", "7 21 on system"},
                  {"capital Dark is system", "appearanceMode=Dark", "7 21 on system"},
                  {"dark", "appearanceMode=dark", "7 21 on dark"},
-                 {"reversed range", "dayStartHourSet=true\ndayStartHour=22\ndayEndHour=8", "22 8 on system"},
+                 {"reversed range", "startSet=true\nstart=22\nend=8", "22 8 on system"},
                  // Hostile local state: numbers no settings window writes.
-                 {"hours beyond their range",
-                  "dayStartHourSet=true\ndayStartHour=-2147483648\ndayEndHour=2147483647", "0 24 on system"},
-                 {"hours beyond 32 bits", "dayStartHour=99999999999\ndayEndHour=-99999999999",
-                  "23 21 on system"},
-                 {"wrong types", "dayStartHourSet=yes\ndayStartHour=seven\ndayEndHour=@Variant(x)",
-                  "7 21 on system"},
+                 {"beyond their range", "startSet=true\nstart=-2147483648\nend=2147483647", "0 24 on system"},
+                 {"beyond 32 bits", "start=99999999999\nend=-99999999999", "23 21 on system"},
+                 {"wrong types", "startSet=yes\nstart=seven\nend=@Variant(x)", "7 21 on system"},
              })
-            QTest::newRow(name) << QByteArray(ini) + '\n' << QString::fromLatin1(restored);
+            QTest::newRow(name) << QByteArray(ini) + '\n' << QString(restored);
     }
     void storedValuesRestore() {
         QFETCH(QByteArray, ini);
-        writeStore(ini);
+        writeStore(ini.replace("start", "dayStartHour")
+                       .replace("end", "dayEndHour")
+                       .replace("protect", "preventScreenRecording"));
         auto state = launch();
-        QTEST(QStringLiteral("%1 %2 %3 %4")
-                  .arg(state->dayStartHour())
-                  .arg(state->dayEndHour())
-                  .arg(QLatin1String(state->preventScreenRecording() ? "on" : "off"),
-                       rawValue(state->appearanceMode())),
+        QTEST(QString::asprintf("%d %d %s %s", state->dayStartHour(), state->dayEndHour(),
+                                state->preventScreenRecording() ? "on" : "off",
+                                qPrintable(rawValue(state->appearanceMode()))),
               "restored");
         // The start-up resolution of the dark mode is deferred to the event loop, after construction.
         QCOMPARE(state->isDarkMode(), false);
@@ -83,11 +73,10 @@ private Q_SLOTS:
         QStringList ids;
         for (int i = 0; i <= UserDefaults::maxListEntries; ++i)
             ids.append(QString::number(i));
-        UserDefaults::setValue(QStringLiteral("disabledProjectIds"), ids);
-        UserDefaults::setValue(QStringLiteral("selectedScreenName"),
+        UserDefaults::setValue("disabledProjectIds", ids);
+        UserDefaults::setValue("selectedScreenName",
                                QString(UserDefaults::maxTextLength + 1, QLatin1Char('x')));
-        QCOMPARE(test::storedStringSet(QStringLiteral("disabledProjectIds")).size(),
-                 UserDefaults::maxListEntries);
+        QCOMPARE(test::storedStringSet("disabledProjectIds").size(), UserDefaults::maxListEntries);
         QCOMPARE(launch()->selectedScreenName(), QString());
     }
 
@@ -126,8 +115,7 @@ private Q_SLOTS:
     }
     void unsavableSettingsAreToldOnce() {
         QFETCH(bool, fileIsFolder);
-        const QString file = UserDefaults::filePath();
-        const QString folder = QFileInfo(file).path();
+        const QString file = UserDefaults::filePath(), folder = QFileInfo(file).path();
         // (A read-only file would do too, but the tests run as root, who writes it anyway.)
         QVERIFY(fileIsFolder ? QDir().mkpath(file)
                              : QDir(folder).removeRecursively() && QFile(folder).open(QIODevice::WriteOnly));
@@ -169,7 +157,7 @@ private Q_SLOTS:
         for (int i = 0; i < 2; ++i)
             state->setAlwaysExpanded(true); // an equal value still counts
         QCOMPARE(spy.count(), 2);
-        state->setSelectedScreenName(QStringLiteral("HDMI-1, left"));
+        state->setSelectedScreenName("HDMI-1, left");
         state->setAppearanceMode(AppearanceMode::Light);
         state->setPreventScreenRecording(false);
         state->setDayEndHour(24);
@@ -177,11 +165,11 @@ private Q_SLOTS:
         auto restarted = launch();
         QVERIFY(restarted->alwaysExpanded() && !restarted->preventScreenRecording());
         QVERIFY(restarted->appearanceMode() == AppearanceMode::Light && restarted->dayEndHour() == 24);
-        QCOMPARE(restarted->selectedScreenName(), QStringLiteral("HDMI-1, left"));
+        QCOMPARE(restarted->selectedScreenName(), "HDMI-1, left");
     }
 
     void refreshGateWaitsSixtySeconds() {
-        const QDateTime start = QDateTime(QDate(2026, 5, 4), QTime(10, 0), Qt::UTC);
+        const QDateTime start(QDate(2026, 5, 4), QTime(10, 0), Qt::UTC);
         Clock::freezeAt(start);
         auto state = launch();
         // Refreshed every fifteen minutes, whatever else happens.
@@ -189,12 +177,16 @@ private Q_SLOTS:
         QVERIFY(state->refreshTimer()->isActive() && !state->refreshTimer()->isSingleShot());
         QSignalSpy finished(state.get(), &AppState::refreshFinished);
         // Never refreshed: always refreshes; then again only a minute after the last one.
+        int fences = 0;
         for (const auto &[after, refreshes] : {std::pair{0, 1}, {59, 1}, {60, 2}}) {
             Clock::freezeAt(start.addSecs(after));
             state->refreshIfNeeded();
-            QTest::qWait(50);
-            QTRY_COMPARE(finished.count(), refreshes);
+            QTRY_COMPARE(finished.count(), refreshes + fences);
             QCOMPARE(state->lastRefreshTime(), start.addSecs(after - after % 60));
+            // A refresh started now (at the same time) ends after any that was wrongly let through.
+            Clock::freezeAt(*state->lastRefreshTime());
+            QCoro::waitFor(state->refresh());
+            QCOMPARE(finished.count(), refreshes + ++fences);
         }
     }
 };

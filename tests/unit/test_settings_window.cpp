@@ -15,20 +15,20 @@
 #include "todoist/TodoistSettingsViews.h"
 #include "widgets/TriStateCheckbox.h"
 
-#include <QApplication>
-#include <QComboBox>
-#include <QDesktopServices>
-#include <QPushButton>
-#include <QScreen>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 using namespace daybrook;
 using test::click;
 
 template <typename T> T *child(QObject *root, const char *name) {
     return root->findChild<T *>(QLatin1String(name));
+}
+
+void press(QWidget *widget, std::initializer_list<Qt::Key> keys) {
+    widget->setFocus();
+    for (Qt::Key key : keys)
+        QTest::keyClick(widget, key);
 }
 
 Q_DECLARE_METATYPE(daybrook::TabAvailability)
@@ -71,10 +71,8 @@ private Q_SLOTS:
     }
 
     void tabRowAndGeneralPaneFollowTheUser() {
-        // A Todoist service that could only ever reach this machine.
-        TodoistConfig todoist;
-        todoist.apiBaseUrl = todoist.authorizeUrl = todoist.tokenUrl =
-            QUrl(QStringLiteral("http://127.0.0.1:9"));
+        TodoistConfig todoist; // a service that could only ever reach this machine
+        todoist.apiBaseUrl = todoist.authorizeUrl = todoist.tokenUrl = QUrl("http://127.0.0.1:9");
         AppStateDependencies dependencies;
         dependencies.dataSource =
             std::make_unique<DataSource>(nullptr, std::make_unique<TodoistService>(todoist));
@@ -99,20 +97,13 @@ private Q_SLOTS:
 
         auto *start = child<QComboBox>(pane, "startTimePicker");
         auto *end = child<QComboBox>(pane, "endTimePicker");
-        QCOMPARE(start->itemText(0) + end->itemText(0) + end->itemText(23),
-                 QStringLiteral("00:0001:0024:00"));
-        QCOMPARE(start->currentText() + end->currentText(), QStringLiteral("07:0021:00"));
+        QCOMPARE(start->itemText(0) + end->itemText(0) + end->itemText(23), "00:0001:0024:00");
+        QCOMPARE(start->currentText() + end->currentText(), "07:0021:00");
         // Start after end is accepted as it is.
-        start->setFocus();
-        QTest::keyClick(start, Qt::Key_End);
-        QTest::keyClick(start, Qt::Key_Up);
-        QCOMPARE(state.dayStartHour(), 22);
-        end->setFocus();
-        QTest::keyClick(end, Qt::Key_Home);
-        for (int i = 0; i < 5; ++i)
-            QTest::keyClick(end, Qt::Key_Down);
-        QCOMPARE(state.dayEndHour(), 6);
-        QTest::keyClick(end, Qt::Key_End);
+        press(start, {Qt::Key_End, Qt::Key_Up});
+        press(end, {Qt::Key_Home, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down});
+        QVERIFY(state.dayStartHour() == 22 && state.dayEndHour() == 6);
+        press(end, {Qt::Key_End});
         QCOMPARE(state.dayEndHour(), 24);
 
         // Switching the calendar on without access adds nothing.
@@ -120,13 +111,10 @@ private Q_SLOTS:
         state.dataSource()->calendarService()->setIsEnabled(true);
         QCOMPARE(view.visibleTabs(), plain);
         // Arrow keys move along the row and stop at its ends.
-        view.tabBar()->setFocus();
-        for (const auto &[key, tab] : {std::pair{Qt::Key_Right, SettingsTab::Integrations},
-                                       {Qt::Key_Left, SettingsTab::General},
-                                       {Qt::Key_Left, SettingsTab::General}}) {
-            QTest::keyClick(view.tabBar(), key);
-            QCOMPARE(view.selectedTab(), tab);
-        }
+        press(view.tabBar(), {Qt::Key_Right});
+        QCOMPARE(view.selectedTab(), SettingsTab::Integrations);
+        press(view.tabBar(), {Qt::Key_Left, Qt::Key_Left});
+        QCOMPARE(view.selectedTab(), SettingsTab::General);
         // Losing the tab that is shown lands on Integrations.
         TabAvailability availability{false, true, true, CalendarAuthorization::FullAccess};
         view.setAvailabilityOverride([&availability] { return availability; });
@@ -154,15 +142,14 @@ private Q_SLOTS:
         QCOMPARE(picker->itemText(1), screens.at(1)->name());
         QCOMPARE(picker->currentIndex(), -1); // nothing chosen yet
         QSignalSpy posted(&Notifications::instance(), &Notifications::didSelectScreen);
-        picker->setFocus();
-        QTest::keyClick(picker, Qt::Key_End);
+        press(picker, {Qt::Key_End});
         QVERIFY(delegate.appState()->selectedScreenName() == screens.at(1)->name() && posted.size() == 1);
         QCOMPARE(delegate.floatingBarWindow()->currentScreen(), screens.at(1));
         // A change from elsewhere shows in the picker and moves the bar.
         delegate.appState()->setSelectedScreenName(screens.at(0)->name());
         QCOMPARE(picker->currentIndex(), 0);
         QCOMPARE(delegate.floatingBarWindow()->currentScreen(), screens.at(0));
-        delegate.appState()->setSelectedScreenName(QStringLiteral("gone"));
+        delegate.appState()->setSelectedScreenName("gone");
         QCOMPARE(picker->currentIndex(), -1);
 
         // The menu's About opens the same window on About; Ctrl+W closes it like a panel.
@@ -181,14 +168,14 @@ private Q_SLOTS:
         QTest::addColumn<CalendarRowState>("state"); // service, status, enabled, events
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("control"); // connected, enable, open settings, connect, retry
-        const char *denied = "Access denied - enable in System Settings";
+        const char *denied = "Access denied - enable in System Settings",
+                   *unreachable = "Cannot reach the calendar service - install evolution-data-server";
         for (const auto &[name, service, status, enabled, text, control] : {
                  std::tuple{"no service", false, 3, true, "Service unavailable", 3},
                  {"off, full access", true, 3, false, "Disabled", 1},
                  {"off, denied", true, 2, false, "Disabled", 1},
                  {"not determined", true, 0, true, "Not connected", 3},
-                 {"restricted", true, 1, true,
-                  "Cannot reach the calendar service - install evolution-data-server", 4},
+                 {"restricted", true, 1, true, unreachable, 4},
                  {"denied", true, 2, true, denied, 2},
                  {"full access", true, 3, true, "Reading events from your calendar", 0},
                  {"write only", true, 4, true, "Write-only access - need full access", 3},
@@ -225,14 +212,14 @@ private Q_SLOTS:
         row.applyState({true, CalendarAuthorization::Denied, true, 0});
         QVERIFY(!child<QWidget>(&row, "openSettingsButton")->isVisibleTo(&row) &&
                 child<QWidget>(&row, "recheckButton")->isVisibleTo(&row));
-        QFile program(bin.filePath(QStringLiteral("gnome-control-center")));
+        QFile program(bin.filePath("gnome-control-center"));
         QVERIFY(program.open(QIODevice::WriteOnly) && program.write("#!/bin/sh\n") > 0);
         program.close();
         program.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
         const std::optional<ExternalCommand> command = calendarSettingsCommand();
         qputenv("PATH", path);
         QVERIFY(command && command->program == program.fileName());
-        QCOMPARE(command->arguments, QStringList{QStringLiteral("online-accounts")});
+        QCOMPARE(command->arguments, QStringList{"online-accounts"});
     }
 
     void sunRowTexts_data() {
@@ -240,29 +227,25 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("detail");
         test::setTimeZone("Europe/Berlin");
-        const auto state = [](bool has, bool on, int status, bool rise, bool set, bool loading) {
-            SunRowState row{
-                has, on, loading, LocationAuthorization(status), {}, {}, QStringLiteral("timed out")};
+        const char *times = "☀️ 06:05 → 🌙 17:40",
+                   *accurate = "Using your location for accurate times";
+        const char *requesting = "Requesting location...", *denied = "Location access denied";
+        for (const auto &[name, has, on, status, rise, set, loading, text, detail] : {
+                 std::tuple{"no state", false, true, 3, true, true, false, "Service unavailable", ""},
+                 {"off", true, false, 2, true, true, false, "Show sunrise and sunset times on the bar", ""},
+                 {"denied", true, true, 2, false, false, false, denied, ""},
+                 {"denied, times kept", true, true, 2, true, true, false, denied, times},
+                 {"waiting", true, true, 0, false, false, false, requesting, ""},
+                 {"loading", true, true, 3, false, false, true, requesting, "Loading..."},
+                 {"both times", true, true, 3, true, true, true, accurate, times},
+                 {"sunrise only", true, true, 3, true, false, false, accurate, ""},
+                 {"sunset only", true, true, 3, false, true, false, requesting, ""},
+             }) {
+            SunRowState row{has, on, loading, LocationAuthorization(status), {}, {}, "timed out"};
             row.sunrise = rise ? std::optional(test::localTime(6, 5)) : std::nullopt;
             row.sunset = set ? std::optional(test::localTime(17, 40)) : std::nullopt;
-            return row;
-        };
-        const QString times = QString::fromUtf8("☀️ 06:05 → 🌙 17:40"), none;
-        const QString accurate = QStringLiteral("Using your location for accurate times");
-        const QString requesting = QStringLiteral("Requesting location..."),
-                      denied = QStringLiteral("Location access denied");
-        const QString unavailable = QStringLiteral("Service unavailable"),
-                      loading = QStringLiteral("Loading...");
-        QTest::newRow("no state") << state(false, true, 3, true, true, false) << unavailable << none;
-        QTest::newRow("off") << state(true, false, 2, true, true, false)
-                             << QStringLiteral("Show sunrise and sunset times on the bar") << none;
-        QTest::newRow("denied") << state(true, true, 2, false, false, false) << denied << none;
-        QTest::newRow("denied, times kept") << state(true, true, 2, true, true, false) << denied << times;
-        QTest::newRow("waiting") << state(true, true, 0, false, false, false) << requesting << none;
-        QTest::newRow("loading") << state(true, true, 3, false, false, true) << requesting << loading;
-        QTest::newRow("both times") << state(true, true, 3, true, true, true) << accurate << times;
-        QTest::newRow("sunrise only") << state(true, true, 3, true, false, false) << accurate << none;
-        QTest::newRow("sunset only") << state(true, true, 3, false, true, false) << requesting << none;
+            QTest::newRow(name) << row << QString::fromUtf8(text) << QString::fromUtf8(detail);
+        }
     }
     void sunRowTexts() {
         QFETCH(SunRowState, state);
@@ -280,20 +263,19 @@ private Q_SLOTS:
     }
 
     void todoistRowTexts() {
-        const std::optional<QString> failed = QStringLiteral("Failed to fetch tasks");
+        const std::optional<QString> failed = "Failed to fetch tasks";
         for (const auto &[state, text, connected] : {
                  std::tuple{TodoistRowState{false, true, 3, 5, failed}, "Service unavailable", false},
                  {TodoistRowState{true, false, 0, 0, std::nullopt}, "Not connected", false},
                  {TodoistRowState{true, true, 3, 5, failed}, "Showing tasks with due times", true},
              }) {
             const TodoistRowPresentation shown = presentTodoistRow(state);
-            QCOMPARE(shown.statusText, QString::fromLatin1(text));
-            QCOMPARE(shown.showsConnectedBadge, connected);
-            QCOMPARE(shown.showsDetail, connected);
+            QCOMPARE(shown.statusText, text);
+            QVERIFY(shown.showsConnectedBadge == connected && shown.showsDetail == connected);
             QCOMPARE(shown.errorText, state.hasService ? state.error : std::nullopt);
         }
         QCOMPARE(presentTodoistRow({true, true, 3, 5, std::nullopt}).detailText,
-                 QStringLiteral("3 tasks with due times · 5 due today"));
+                 "3 tasks with due times · 5 due today");
     }
 
     // ---- tri-state checkbox ----
@@ -309,20 +291,17 @@ private Q_SLOTS:
             box.setState(state);
             click(&box);
             QTest::keyClick(&box, Qt::Key_Space);
-            QVERIFY(activated.size() == 2 && activated.at(0).at(0) == expected &&
-                    activated.at(1).at(0) == expected);
-            activated.clear();
-            QCOMPARE(box.state(), state); // it keeps no state of its own
+            // It keeps no state of its own.
+            QVERIFY(box.state() == state && activated.size() == 2);
+            QVERIFY(activated.takeFirst().at(0) == expected && activated.takeFirst().at(0) == expected);
         }
     }
 
     // ---- About ----
 
     void aboutShowsVersionAndOpensLinks() {
-        QCOMPARE(aboutVersionLine(QStringLiteral("1.2"), QStringLiteral("45")) +
-                     aboutVersionLine(QStringLiteral("1.2"), QString()) +
-                     aboutVersionLine(QString(), QString()),
-                 QStringLiteral("Version 1.2 (45)Version 1.2 (?)Version ? (?)"));
+        QCOMPARE(aboutVersionLine("1.2", "45") + aboutVersionLine("1.2", {}) + aboutVersionLine({}, {}),
+                 "Version 1.2 (45)Version 1.2 (?)Version ? (?)");
         AboutSettingsView about;
         about.show();
         QVERIFY(!child<QLabel>(&about, "appIcon")->pixmap().isNull());
@@ -334,7 +313,7 @@ private Q_SLOTS:
             QDesktopServices::unsetUrlHandler(url.scheme());
             QCOMPARE(std::exchange(m_opened, {}), QList<QUrl>{url});
         }
-        QVERIFY(!openExternalAddress(QStringLiteral("not an address")) && !openExternalAddress(QString()));
+        QVERIFY(!openExternalAddress("not an address") && !openExternalAddress({}));
     }
 
 public Q_SLOTS:
@@ -345,9 +324,8 @@ private:
 };
 
 int main(int argc, char *argv[]) {
-    const QByteArray screens = R"(
-        {"name": "eDP-1", "x": 0, "y": 0, "width": 1920, "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
-        {"name": "DP-3", "x": 1920, "y": 0, "width": 2560, "height": 1440, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1})";
+    const QByteArray screens = R"({"name": "eDP-1", "x": 0, "y": 0, "width": 1920, "height": 1080},
+        {"name": "DP-3", "x": 1920, "y": 0, "width": 2560, "height": 1440})";
     return test::runOnScreens(argc, argv, screens, [&] {
         QApplication::setQuitOnLastWindowClosed(false);
         SettingsWindowTest test;

@@ -1,10 +1,7 @@
 #include "platform/SingleInstance.h"
 
-#include <QLocalServer>
-#include <QProcess>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtNetwork>
+#include <QtTest>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -62,7 +59,7 @@ private Q_SLOTS:
     void messagesReachTheListener_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("url"); // null: dropped; empty: activation
-        const QString oauth = QStringLiteral("daybrook://oauth/todoist?code=1&state=2");
+        const QString oauth = "daybrook://oauth/todoist?code=1&state=2";
         const int max = SingleInstance::maxMessageBytes;
         QTest::newRow("url") << oauth.toUtf8() + '\n' << oauth;
         QTest::newRow("activation") << QByteArray("\n") << QStringLiteral("");
@@ -105,8 +102,7 @@ private Q_SLOTS:
                  {"fallback is a link to ours", "absent", "link", "none"},
                  {"fallback is a file", "absent", "file", "none"},
              })
-            QTest::newRow(name) << QString::fromLatin1(runtime) << QString::fromLatin1(fallback)
-                                << QString::fromLatin1(used);
+            QTest::newRow(name) << QString(runtime) << QString(fallback) << QString(used);
     }
     void onlyAPrivateFolderOfOursHoldsTheSocket() {
         QFETCH(QString, runtime);
@@ -125,23 +121,19 @@ private Q_SLOTS:
                                        (how != "foreign" || ::chown(p.constData(), stranger, stranger) == 0));
         };
         qputenv("TMPDIR", QFile::encodeName(tmp.path()));
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimePath));
-        if (runtime == QLatin1String("absent"))
-            qunsetenv("XDG_RUNTIME_DIR");
-        QVERIFY(prepare(QStringLiteral("ok"), own) && prepare(runtime, runtimePath) &&
-                prepare(fallback, fallbackPath));
+        qputenv("XDG_RUNTIME_DIR", runtime == "absent" ? QByteArray() : QFile::encodeName(runtimePath));
+        QVERIFY(prepare("ok", own) && prepare(runtime, runtimePath) && prepare(fallback, fallbackPath));
 
         // Someone else's listener where ours would be must never get our messages.
         QLocalServer planted;
-        const QString plantedIn = fallback == QLatin1String("link") ? own : fallbackPath;
-        if (used == QLatin1String("none") && QFileInfo(plantedIn).isDir())
-            QVERIFY(planted.listen(plantedIn + QStringLiteral("/daybrook.socket")));
+        const QString plantedIn = fallback == "link" ? own : fallbackPath;
+        if (used == "none" && QFileInfo(plantedIn).isDir())
+            QVERIFY(planted.listen(plantedIn + "/daybrook.socket"));
 
-        const QString expected = used == QLatin1String("runtime")    ? runtimePath
-                                 : used == QLatin1String("fallback") ? fallbackPath
-                                                                     : QString();
+        const QString expected =
+            QHash<QString, QString>{{"runtime", runtimePath}, {"fallback", fallbackPath}}[used];
         QCOMPARE(SingleInstance::socketFolder(), expected);
-        QVERIFY(!SingleInstance::sendToRunning(QStringLiteral("daybrook://oauth/todoist?code=secret")));
+        QVERIFY(!SingleInstance::sendToRunning("daybrook://oauth/todoist?code=secret"));
         QCoreApplication::processEvents();
         QVERIFY(!planted.hasPendingConnections());
         // A dead socket file, as a crash leaves it, is taken over; a live listener is not.
@@ -149,7 +141,7 @@ private Q_SLOTS:
         SingleInstance instance;
         QCOMPARE(instance.listen(), !expected.isEmpty());
         QVERIFY(!SingleInstance().listen());
-        QCOMPARE(SingleInstance::sendToRunning(QStringLiteral("daybrook://x")), !expected.isEmpty());
+        QCOMPARE(SingleInstance::sendToRunning("daybrook://x"), !expected.isEmpty());
     }
 
     // Hostile local state: no descriptors left when a burst of launches arrives.
@@ -177,7 +169,7 @@ private Q_SLOTS:
         QTRY_COMPARE(urls.count(), clients.size());
         for (int fd : std::as_const(clients))
             ::close(fd);
-        QVERIFY(SingleInstance::sendToRunning(QStringLiteral("daybrook://after")));
+        QVERIFY(SingleInstance::sendToRunning("daybrook://after"));
         QTRY_COMPARE(urls.count(), clients.size() + 1);
     }
 
@@ -189,8 +181,7 @@ private Q_SLOTS:
         first.setProcessChannelMode(QProcess::MergedChannels);
         first.start(qEnvironmentVariable("DAYBROOK_BINARY"));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(SingleInstance::socketPath()), 10000);
-        QCOMPARE(launchAgain({QStringLiteral("daybrook://oauth/todoist?code=x&state=y")}), 0);
-        QCOMPARE(launchAgain({}), 0);
+        QVERIFY(launchAgain({"daybrook://oauth/todoist?code=x&state=y"}) == 0 && launchAgain({}) == 0);
         // Handled in order: once the activation shows, every URL before it has been routed.
         QByteArray log;
         QTRY_VERIFY((log += first.readAll()).contains("activation requested"));
