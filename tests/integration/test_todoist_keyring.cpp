@@ -85,10 +85,8 @@ private Q_SLOTS:
         server.route("/api/v1/projects", empty);
         server.route("/api/v1/tasks", empty);
         server.route("/oauth/access_token", [] {
-            return QHttpServerResponse(QJsonObject{{"access_token", "keyring-access"},
-                                                   {"token_type", "Bearer"},
-                                                   {"expires_in", 3600},
-                                                   {"refresh_token", "keyring-refresh"}});
+            return QHttpServerResponse("application/json", R"({"access_token": "keyring-access",
+                "token_type": "Bearer", "expires_in": 3600, "refresh_token": "keyring-refresh"})");
         });
         const quint16 port = server.listen(QHostAddress::LocalHost);
         QVERIFY(port != 0);

@@ -2,6 +2,7 @@
 
 #include "platform/SecretStore.h"
 
+#include <QCoroTimer>
 #include <QMap>
 #include <QStringList>
 
@@ -24,7 +25,20 @@ public:
     QCoro::Task<Result> remove(QString key) override { return run(QStringLiteral("remove"), key, {}); }
 
 private:
-    QCoro::Task<Result> run(QString operation, QString key, QString value);
+    // Parameters by value: the coroutine outlives its caller's arguments.
+    QCoro::Task<Result> run(QString operation, QString key, QString value) {
+        co_await QCoro::sleepFor(std::chrono::milliseconds(1));
+        operations << operation + QLatin1Char(' ') + key;
+        if (failure != Status::Ok)
+            co_return Result{failure, {}, QStringLiteral("test store failing")};
+        if (operation == QLatin1String("write"))
+            items.insert(key, value);
+        else if (operation == QLatin1String("remove"))
+            items.remove(key);
+        else if (!items.contains(key))
+            co_return Result{Status::NotFound, {}, {}};
+        co_return Result{Status::Ok, items.value(key), {}};
+    }
 };
 
 } // namespace daybrook::test

@@ -134,10 +134,9 @@ QHttpServerResponse TodoistAuthServer::issueTokens() {
     const QString refresh = QStringLiteral("refresh-%1").arg(m_serial);
     accessTokens.insert(access);
     refreshTokens.insert(refresh);
-    return QHttpServerResponse(QJsonObject{{"access_token", access},
-                                           {"token_type", "Bearer"},
-                                           {"expires_in", 3600},
-                                           {"refresh_token", refresh}});
+    QJsonObject tokens{{"access_token", access}, {"token_type", "Bearer"}, {"expires_in", 3600}};
+    tokens.insert("refresh_token", refresh);
+    return QHttpServerResponse(tokens);
 }
 
 } // namespace daybrook::test

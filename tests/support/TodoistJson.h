@@ -12,21 +12,15 @@ namespace daybrook::test {
 
 // `parent` is a project id, or null for a top-level project.
 inline QJsonObject projectJson(const QString &id, const QString &name, const QJsonValue &parent, int order) {
-    return {{"id", id},
-            {"name", name},
-            {"color", "berry_red"},
-            {"parent_id", parent},
-            {"child_order", order},
-            {"view_style", "list"}};
+    return {
+        {"id", id}, {"name", name}, {"color", "berry_red"}, {"parent_id", parent}, {"child_order", order}};
 }
 
 // `due` is a date or date-time as Todoist writes it; empty for no due date.
 inline QJsonObject taskJson(const QString &id, const QString &project, const QString &content,
                             const QString &due = {}) {
-    QJsonObject task{{"id", id},       {"project_id", project}, {"content", content},
-                     {"duration", {}}, {"child_order", 1},      {"labels", QJsonArray{}}};
-    task.insert("due", due.isEmpty() ? QJsonValue() : QJsonObject{{"date", due}, {"timezone", {}}});
-    return task;
+    const QJsonValue dated = due.isEmpty() ? QJsonValue() : QJsonObject{{"date", due}, {"timezone", {}}};
+    return {{"id", id}, {"project_id", project}, {"content", content}, {"duration", {}}, {"due", dated}};
 }
 
 } // namespace daybrook::test

@@ -201,27 +201,21 @@ private Q_SLOTS:
         QVERIFY(service->findChildren<QNetworkReply *>().isEmpty());
     }
 
-    void refreshRotatesOrAsksToSignInAgain_data() {
+    void aRefusedRefreshAsksToSignInAgain_data() {
         QTest::addColumn<QString>("answer");
-        for (const char *answer : {"rotated", "invalid_grant", "401"})
+        for (const char *answer : {"invalid_grant", "401"})
             QTest::newRow(answer) << QString::fromLatin1(answer);
     }
-    void refreshRotatesOrAsksToSignInAgain() {
+    void aRefusedRefreshAsksToSignInAgain() {
         QFETCH(QString, answer);
         makeService();
         QVERIFY(signIn());
-        const QString first = *service->refreshToken();
         if (answer == "invalid_grant")
             server->refreshTokens.clear(); // spent elsewhere
         server->refreshAnswers401 = answer == "401";
         Clock::freezeAt(QDateTime::currentDateTimeUtc().addSecs(3600));
         QCoro::waitFor(service->fetchAll());
         TodoistIntegrationRow row(service.get());
-        if (answer == "rotated") { // the old refresh token is spent
-            QVERIFY(service->refreshToken() != first && !server->refreshTokens.contains(first));
-            QVERIFY(service->tasks().size() == 1 && !service->isSignInExpired());
-            return;
-        }
         QVERIFY(!service->isConnected() && service->isSignInExpired() && service->tasks().isEmpty());
         QCOMPARE(row.statusText(), "Sign-in expired. Connect again to show your tasks");
         QVERIFY(row.findChild<QWidget *>("connectButton")->isVisibleTo(&row));
