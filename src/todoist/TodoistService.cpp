@@ -984,7 +984,8 @@ QCoro::Task<std::optional<QString>> TodoistService::connectWithApiToken(QString 
     co_return std::nullopt;
 }
 
-void TodoistService::dropRefusedSignIn() {
+// Signed out: no token, and nothing of the old account's left on the bar.
+void TodoistService::forgetSignIn() {
     claimToken();
     assignRefreshState(std::nullopt, std::nullopt);
     assignAccessToken(std::nullopt);
@@ -993,6 +994,10 @@ void TodoistService::dropRefusedSignIn() {
     m_projects.clear();
     Q_EMIT projectsChanged();
     setError(std::nullopt);
+}
+
+void TodoistService::dropRefusedSignIn() {
+    forgetSignIn();
     setSignInExpired(true);
 }
 
@@ -1028,14 +1033,7 @@ void TodoistService::disconnect() {
                                               m_config.clientSecret)));
     }
     UserDefaults::remove(apiTokenKey);
-    claimToken();
-    assignRefreshState(std::nullopt, std::nullopt);
-    assignAccessToken(std::nullopt);
-    m_tasks.clear();
-    Q_EMIT tasksChanged();
-    m_projects.clear();
-    Q_EMIT projectsChanged();
-    setError(std::nullopt);
+    forgetSignIn();
     if (m_signInExpired)
         setSignInExpired(false);
     m_disabledProjectIds.clear();

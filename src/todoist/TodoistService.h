@@ -181,6 +181,7 @@ private:
     bool clientIsUnknown(const QByteArray &errorBody);
     void endAuthorization();
     QString clientIdInUse() const;
+    void forgetSignIn();
     void dropRefusedSignIn();
     void setSignInExpired(bool expired);
     QCoro::Task<bool> ensureFreshToken();
