@@ -3,13 +3,11 @@
 // full width, above a focused window opened after it, on every desktop, never
 // focused; it expands and collapses under the pointer and lets the pointer
 // through right below it.
+#include "support/Processes.h"
+
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QMouseEvent>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTest>
 #include <QTextStream>
 #include <QWidget>
 #include <xcb/xcb.h>
@@ -39,24 +37,10 @@ bool isBar(QRgb c) {
 class TestPanelX11 : public QObject {
     Q_OBJECT
 
-    QProcessEnvironment m_env = QProcessEnvironment::systemEnvironment();
-    QList<QProcess *> m_processes;
+    daybrook::test::Processes m_processes;
     xcb_connection_t *m_x = nullptr;
 
-    QProcess *start(const QString &program, const QStringList &arguments) {
-        m_processes.append(new QProcess(this));
-        m_processes.last()->setProcessEnvironment(m_env);
-        m_processes.last()->start(program, arguments);
-        return m_processes.last();
-    }
-
-    QString run(const QString &command) {
-        QProcess process;
-        process.setProcessEnvironment(m_env);
-        process.start(QStringLiteral("sh"), {QStringLiteral("-c"), command});
-        process.waitForFinished(10000);
-        return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
-    }
+    QString run(const QString &command) { return m_processes.sh(command); }
 
     // Pixel x of screen row y as shown (compositors included).
     QRgb pixel(int x, int y) {
@@ -75,29 +59,15 @@ class TestPanelX11 : public QObject {
                              [&](int x) { return isBar(pixel(x, y)); }) >= 2;
     }
 
-    // Waits until `condition` holds; false if it never did within 8 s.
     static bool eventually(const std::function<bool()> &condition) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!condition()) {
-            if (timer.elapsed() > 8000)
-                return false;
-            QTest::qWait(100);
-        }
-        return true;
+        return QTest::qWaitFor(condition, 8000);
     }
 
 private Q_SLOTS:
     void cleanup() {
         if (m_x)
             xcb_disconnect(std::exchange(m_x, nullptr));
-        for (auto it = m_processes.rbegin(); it != m_processes.rend(); ++it) {
-            (*it)->terminate();
-            if (!(*it)->waitForFinished(3000))
-                (*it)->kill();
-            (*it)->waitForFinished(1000);
-        }
-        qDeleteAll(std::exchange(m_processes, {}));
+        m_processes.stop();
     }
 
     void underEachWindowManager_data() {
@@ -110,29 +80,20 @@ private Q_SLOTS:
 
     void underEachWindowManager() {
         QFETCH(QString, wm);
-        for (const QString &tool :
-             {wm, QStringLiteral("Xvfb"), QStringLiteral("xdotool"), QStringLiteral("trayer")}) {
-            if (QStandardPaths::findExecutable(tool == QLatin1String("kwin") ? QStringLiteral("kwin_x11")
-                                                                             : tool)
-                    .isEmpty()) {
-                // CI installs every one of them: missing there is a failure.
-                QVERIFY2(qgetenv("CI") != "true", qPrintable(tool + QStringLiteral(" is missing")));
-                QSKIP(qPrintable(tool + QStringLiteral(" is not installed")));
-            }
+        if (const QString tool = m_processes.missing(
+                {wm == QLatin1String("kwin") ? QStringLiteral("kwin_x11") : wm, QStringLiteral("Xvfb"),
+                 QStringLiteral("xdotool"), QStringLiteral("trayer")});
+            !tool.isEmpty()) {
+            // CI installs every one of them: missing there is a failure.
+            QVERIFY2(qgetenv("CI") != "true", qPrintable(tool + QStringLiteral(" is missing")));
+            QSKIP(qPrintable(tool + QStringLiteral(" is not installed")));
         }
-        const QString helper =
-            qEnvironmentVariable("DAYBROOK_SOURCE_DIR") + QStringLiteral("/tests/support/x11-desktop.sh");
-        QProcess *desktop = start(helper, {wm});
-        QTRY_VERIFY_WITH_TIMEOUT(desktop->canReadLine(), 30000);
-        const QStringList ready = QString::fromLocal8Bit(desktop->readLine()).split(QLatin1Char(' '));
-        const int panel = ready.value(2).toInt();
+        const int panel = m_processes.startDesktop(wm);
         QVERIFY(panel > 0);
-        m_env.insert(QStringLiteral("DISPLAY"), ready.value(1));
-        m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        m_x = xcb_connect(qPrintable(ready.value(1)), nullptr);
+        m_x = xcb_connect(qPrintable(m_processes.env.value(QStringLiteral("DISPLAY"))), nullptr);
         QVERIFY(!xcb_connection_has_error(m_x));
 
-        start(qEnvironmentVariable("DAYBROOK_BINARY"), {});
+        m_processes.start(qEnvironmentVariable("DAYBROOK_BINARY"));
         QString bar;
         QVERIFY(eventually([&] {
             return !(bar = run(QStringLiteral("xdotool search --onlyvisible --name '^Daybrook$' | head -1")))
@@ -145,7 +106,8 @@ private Q_SLOTS:
                  QStringLiteral("0 1920 %1 1").arg(panel + 3));
 
         // A window opened later and focused is stacked on top: the bar stays above it.
-        QProcess *under = start(QCoreApplication::applicationFilePath(), {QStringLiteral("--under-window")});
+        QProcess *under =
+            m_processes.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--under-window")});
         QVERIFY(under->waitForReadyRead(10000));
         run(QStringLiteral("xdotool windowactivate ") + QString::fromLocal8Bit(under->readLine()).trimmed());
         QVERIFY(eventually([&] { return isUnder(pixel(960, panel + 100)); }));
@@ -174,7 +136,7 @@ private Q_SLOTS:
         QVERIFY(!run(QStringLiteral("xprop -id ") + bar).contains(QStringLiteral("DEMANDS_ATTENTION")));
 
         // On the next desktop the window below is gone and the bar stays.
-        run(helper + QStringLiteral(" ") + wm + QStringLiteral(" next"));
+        m_processes.run(m_processes.support(QStringLiteral("x11-desktop.sh")), {wm, QStringLiteral("next")});
         QVERIFY(eventually([&] { return !isUnder(pixel(960, panel + 100)); }));
         QVERIFY(eventually([&] { return barAt(panel + 3); }));
     }
