@@ -32,8 +32,7 @@ class WaylandSessionTest : public QObject {
     QRect m_collapsed;
 
     QString nativeOutput() {
-        m_nativeOutput += QString::fromUtf8(m_compositor->readAllStandardOutput());
-        return m_nativeOutput;
+        return m_nativeOutput += QString::fromUtf8(m_compositor->readAllStandardOutput());
     }
 
     QString tray(const QStringList &arguments) {
@@ -81,10 +80,7 @@ class WaylandSessionTest : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        if (const QString tool =
-                m_procs.missing({u"mutter"_s, u"Xwayland"_s, u"dbus-daemon"_s, u"trayer"_s, u"xdotool"_s});
-            !tool.isEmpty())
-            QSKIP(qPrintable(tool + u" is missing"_s));
+        DAYBROOK_REQUIRE_TOOLS(u"mutter"_s, u"Xwayland"_s, u"dbus-daemon"_s, u"trayer"_s, u"xdotool"_s)
         // mutter creates the X socket folder under the umask (0755) and then refuses
         // it for not being writable by all; X servers create it as 1777.
         m_procs.sh(u"mkdir -p /tmp/.X11-unix && chmod 1777 /tmp/.X11-unix"_s);
@@ -119,9 +115,8 @@ private Q_SLOTS:
                       "true --height %1"_s.arg(panelHeight)
                           .split(u' '));
         QTRY_VERIFY_WITH_TIMEOUT(nativeOutput().contains(u"size "_s), 30000);
-        QTRY_VERIFY_WITH_TIMEOUT(m_procs.run(u"xprop"_s, {u"-root"_s, u"_NET_WORKAREA"_s})
-                                     .contains(u" = 0, %1, "_s.arg(panelHeight)),
-                                 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            m_procs.sh(u"xprop -root _NET_WORKAREA"_s).contains(u" = 0, %1, "_s.arg(panelHeight)), 30000);
 
         m_procs.start(qEnvironmentVariable("DAYBROOK_BINARY"), {});
         QTRY_VERIFY_WITH_TIMEOUT(bar().isValid(), 30000);
