@@ -3,16 +3,16 @@
 // full width, above a focused window opened after it, on every desktop, never
 // focused; it expands and collapses under the pointer and lets the pointer
 // through right below it.
+#include "support/Processes.h"
+
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QMouseEvent>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTest>
 #include <QTextStream>
 #include <QWidget>
 #include <xcb/xcb.h>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 // Columns sampled across the bar; the clock hand can cover one of them.
@@ -39,24 +39,10 @@ bool isBar(QRgb c) {
 class TestPanelX11 : public QObject {
     Q_OBJECT
 
-    QProcessEnvironment m_env = QProcessEnvironment::systemEnvironment();
-    QList<QProcess *> m_processes;
+    daybrook::test::Processes m_procs;
     xcb_connection_t *m_x = nullptr;
 
-    QProcess *start(const QString &program, const QStringList &arguments) {
-        m_processes.append(new QProcess(this));
-        m_processes.last()->setProcessEnvironment(m_env);
-        m_processes.last()->start(program, arguments);
-        return m_processes.last();
-    }
-
-    QString run(const QString &command) {
-        QProcess process;
-        process.setProcessEnvironment(m_env);
-        process.start(QStringLiteral("sh"), {QStringLiteral("-c"), command});
-        process.waitForFinished(10000);
-        return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
-    }
+    QString run(const QString &command) { return m_procs.sh(command); }
 
     // Pixel x of screen row y as shown (compositors included).
     QRgb pixel(int x, int y) {
@@ -75,108 +61,73 @@ class TestPanelX11 : public QObject {
                              [&](int x) { return isBar(pixel(x, y)); }) >= 2;
     }
 
-    // Waits until `condition` holds; false if it never did within 8 s.
     static bool eventually(const std::function<bool()> &condition) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!condition()) {
-            if (timer.elapsed() > 8000)
-                return false;
-            QTest::qWait(100);
-        }
-        return true;
+        return QTest::qWaitFor(condition, 8000);
     }
 
 private Q_SLOTS:
     void cleanup() {
         if (m_x)
             xcb_disconnect(std::exchange(m_x, nullptr));
-        for (auto it = m_processes.rbegin(); it != m_processes.rend(); ++it) {
-            (*it)->terminate();
-            if (!(*it)->waitForFinished(3000))
-                (*it)->kill();
-            (*it)->waitForFinished(1000);
-        }
-        qDeleteAll(std::exchange(m_processes, {}));
+        m_procs.stop();
     }
 
     void underEachWindowManager_data() {
         QTest::addColumn<QString>("wm");
         for (const char *wm : {"openbox", "xfwm4", "i3", "mutter"})
             QTest::newRow(wm) << QString::fromLatin1(wm);
-        if (!QStandardPaths::findExecutable(QStringLiteral("kwin_x11")).isEmpty())
-            QTest::newRow("kwin") << QStringLiteral("kwin");
+        if (!QStandardPaths::findExecutable(u"kwin_x11"_s).isEmpty())
+            QTest::newRow("kwin") << u"kwin"_s;
     }
 
     void underEachWindowManager() {
         QFETCH(QString, wm);
-        for (const QString &tool :
-             {wm, QStringLiteral("Xvfb"), QStringLiteral("xdotool"), QStringLiteral("trayer")}) {
-            if (QStandardPaths::findExecutable(tool == QLatin1String("kwin") ? QStringLiteral("kwin_x11")
-                                                                             : tool)
-                    .isEmpty()) {
-                // CI installs every one of them: missing there is a failure.
-                QVERIFY2(qgetenv("CI") != "true", qPrintable(tool + QStringLiteral(" is missing")));
-                QSKIP(qPrintable(tool + QStringLiteral(" is not installed")));
-            }
-        }
-        const QString helper =
-            qEnvironmentVariable("DAYBROOK_SOURCE_DIR") + QStringLiteral("/tests/support/x11-desktop.sh");
-        QProcess *desktop = start(helper, {wm});
-        QTRY_VERIFY_WITH_TIMEOUT(desktop->canReadLine(), 30000);
-        const QStringList ready = QString::fromLocal8Bit(desktop->readLine()).split(QLatin1Char(' '));
-        const int panel = ready.value(2).toInt();
+        DAYBROOK_REQUIRE_TOOLS(wm == u"kwin"_s ? u"kwin_x11"_s : wm, u"Xvfb"_s, u"xdotool"_s, u"trayer"_s)
+        const int panel = m_procs.startDesktop(wm);
         QVERIFY(panel > 0);
-        m_env.insert(QStringLiteral("DISPLAY"), ready.value(1));
-        m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        m_x = xcb_connect(qPrintable(ready.value(1)), nullptr);
+        m_x = xcb_connect(qPrintable(m_procs.env.value(u"DISPLAY"_s)), nullptr);
         QVERIFY(!xcb_connection_has_error(m_x));
 
-        start(qEnvironmentVariable("DAYBROOK_BINARY"), {});
+        m_procs.start(qEnvironmentVariable("DAYBROOK_BINARY"));
         QString bar;
         QVERIFY(eventually([&] {
-            return !(bar = run(QStringLiteral("xdotool search --onlyvisible --name '^Daybrook$' | head -1")))
-                        .isEmpty();
+            return !(bar = run(u"xdotool search --onlyvisible --name '^Daybrook$' | head -1"_s)).isEmpty();
         }));
         // Full width, the centre line 3 px under the panel, no taller than drawn.
         QCOMPARE(run(QStringLiteral("eval $(xdotool getwindowgeometry --shell %1); "
                                     "echo $X $WIDTH $((Y + HEIGHT / 2)) $((HEIGHT < 40))")
                          .arg(bar)),
-                 QStringLiteral("0 1920 %1 1").arg(panel + 3));
+                 u"0 1920 %1 1"_s.arg(panel + 3));
 
         // A window opened later and focused is stacked on top: the bar stays above it.
-        QProcess *under = start(QCoreApplication::applicationFilePath(), {QStringLiteral("--under-window")});
+        QProcess *under = m_procs.start(QCoreApplication::applicationFilePath(), {u"--under-window"_s});
         QVERIFY(under->waitForReadyRead(10000));
-        run(QStringLiteral("xdotool windowactivate ") + QString::fromLocal8Bit(under->readLine()).trimmed());
-        QVERIFY(eventually([&] { return isUnder(pixel(960, panel + 100)); }));
-        QVERIFY(eventually([&] { return barAt(panel + 3); }));
+        run(u"xdotool windowactivate "_s + QString::fromLocal8Bit(under->readLine()).trimmed());
+        QVERIFY(eventually([&] { return isUnder(pixel(960, panel + 100)) && barAt(panel + 3); }));
 
         // Right below the band the window underneath takes the click.
         under->readAll();
-        run(QStringLiteral("xdotool mousemove 1500 %1 click 1").arg(panel + 100));
-        QVERIFY(eventually([&] {
-            return under->readAll().contains(QStringLiteral("press 1500 %1").arg(panel + 100).toLatin1());
-        }));
+        run(u"xdotool mousemove 1500 %1 click 1"_s.arg(panel + 100));
+        QVERIFY(eventually(
+            [&] { return under->readAll().contains(u"press 1500 %1"_s.arg(panel + 100).toLatin1()); }));
 
         // Resting on the bar expands it (never black); leaving collapses it.
         QVERIFY(!barAt(panel + 14));
-        run(QStringLiteral("xdotool mousemove 1500 %1").arg(panel + 3));
+        run(u"xdotool mousemove 1500 %1"_s.arg(panel + 3));
         QVERIFY2(eventually([&] { return barAt(panel + 14); }), "the bar did not expand");
         for (int x : columns)
             QVERIFY2(qGray(pixel(x, panel + 14)) > 40, "the expanded bar shows black");
-        run(QStringLiteral("xdotool mousemove 1500 %1").arg(panel + 300));
+        run(u"xdotool mousemove 1500 %1"_s.arg(panel + 300));
         QVERIFY2(eventually([&] { return !barAt(panel + 14); }), "the bar did not collapse");
 
         // Never focused, never asking for attention.
-        QVERIFY(run(QStringLiteral("xdotool getwindowfocus")) != bar);
-        QVERIFY(!run(QStringLiteral("xprop -root _NET_ACTIVE_WINDOW"))
-                     .contains(QString::number(bar.toULongLong(), 16)));
-        QVERIFY(!run(QStringLiteral("xprop -id ") + bar).contains(QStringLiteral("DEMANDS_ATTENTION")));
+        QVERIFY(run(u"xdotool getwindowfocus"_s) != bar);
+        QVERIFY(!run(u"xprop -root _NET_ACTIVE_WINDOW"_s).contains(QString::number(bar.toULongLong(), 16)));
+        QVERIFY(!run(u"xprop -id "_s + bar).contains(u"DEMANDS_ATTENTION"_s));
 
         // On the next desktop the window below is gone and the bar stays.
-        run(helper + QStringLiteral(" ") + wm + QStringLiteral(" next"));
-        QVERIFY(eventually([&] { return !isUnder(pixel(960, panel + 100)); }));
-        QVERIFY(eventually([&] { return barAt(panel + 3); }));
+        m_procs.run(m_procs.support(u"x11-desktop.sh"_s), {wm, u"next"_s});
+        QVERIFY(eventually([&] { return !isUnder(pixel(960, panel + 100)) && barAt(panel + 3); }));
     }
 };
 

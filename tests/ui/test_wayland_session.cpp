@@ -5,16 +5,15 @@
 // One session for every check: starting the compositor takes seconds.
 
 #include "BuildConfig.h"
+#include "support/Processes.h"
 
 #include <QDBusConnection>
 #include <QDBusInterface>
 #include <QDBusReply>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
-#include <QTest>
 
 using namespace Qt::StringLiterals;
+using daybrook::test::Processes;
 
 namespace {
 constexpr int screenWidth = 1920;
@@ -25,59 +24,34 @@ constexpr int buttonLeft = 0x110;
 class WaylandSessionTest : public QObject {
     Q_OBJECT
 
-    QProcessEnvironment m_environment = QProcessEnvironment::systemEnvironment();
-    QList<QProcess *> m_processes;
+    Processes m_procs;                // stopped newest first: the program, the panel, the compositor, the bus
     QProcess *m_compositor = nullptr; // its session command is the native window
     QString m_nativeOutput;
     std::unique_ptr<QDBusInterface> m_pointer;
     QPoint m_pointerAt;
     QRect m_collapsed;
 
-    QProcess *start(const QString &program, const QStringList &arguments) {
-        auto *process = new QProcess(this);
-        process->setProcessEnvironment(m_environment);
-        process->start(program, arguments);
-        m_processes.append(process);
-        return process;
-    }
-
-    QString run(const QString &program, const QStringList &arguments) {
-        QProcess process;
-        process.setProcessEnvironment(m_environment);
-        process.start(program, arguments);
-        process.waitForFinished(10000);
-        return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-    }
-
-    static QString support(const QString &name) {
-        return qEnvironmentVariable("DAYBROOK_SOURCE_DIR") + u"/tests/support/"_s + name;
-    }
-
     QString nativeOutput() {
-        m_nativeOutput += QString::fromUtf8(m_compositor->readAllStandardOutput());
-        return m_nativeOutput;
+        return m_nativeOutput += QString::fromUtf8(m_compositor->readAllStandardOutput());
     }
 
     QString tray(const QStringList &arguments) {
-        return run(u"/usr/bin/python3"_s, QStringList{support(u"sni-watcher.py"_s)} + arguments);
+        return m_procs.run(u"/usr/bin/python3"_s,
+                           QStringList{Processes::support(u"sni-watcher.py"_s)} + arguments);
     }
 
     // The program's visible window across the whole screen: the bar (tooltips and
     // the settings window are narrower). Invalid when there is not exactly one.
     QRect bar() {
-        const QString shell = run(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--class"_s, u"daybrook"_s,
-                                                 u"getwindowgeometry"_s, u"--shell"_s, u"%@"_s});
-        static const QRegularExpression window(
-            u"X=(-?\\d+)\\s+Y=(-?\\d+)\\s+WIDTH=(\\d+)\\s+HEIGHT=(\\d+)"_s);
-        QList<QRect> bars;
-        for (auto it = window.globalMatch(shell); it.hasNext();) {
-            const auto match = it.next();
-            const QRect rect(match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt(),
-                             match.captured(4).toInt());
-            if (rect.width() == screenWidth)
-                bars.append(rect);
-        }
-        return bars.size() == 1 ? bars.first() : QRect();
+        const QStringList bars =
+            m_procs
+                .sh(u"xdotool search --onlyvisible --class daybrook getwindowgeometry --shell %@ "
+                    "| awk -F= '/^X=/ {x = $2} /^Y=/ {y = $2} /^WIDTH=/ {w = $2} "
+                    "/^HEIGHT=/ && w == %1 {print x, y, w, $2}'"_s.arg(screenWidth))
+                .split(u'\n', Qt::SkipEmptyParts);
+        const QStringList xywh = bars.size() == 1 ? bars.first().split(u' ') : QStringList();
+        return xywh.size() == 4 ? QRect(xywh[0].toInt(), xywh[1].toInt(), xywh[2].toInt(), xywh[3].toInt())
+                                : QRect();
     }
 
     // The virtual pointer moves by relative steps from a known corner.
@@ -106,50 +80,54 @@ class WaylandSessionTest : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        for (const char *tool : {"mutter", "Xwayland", "dbus-daemon", "trayer", "xdotool"}) {
-            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-                QSKIP(qPrintable(u"%1 is not installed"_s.arg(QString::fromLatin1(tool))));
-        }
-        if (qEnvironmentVariableIsEmpty("DAYBROOK_BINARY"))
-            QSKIP("DAYBROOK_BINARY is not set");
+        DAYBROOK_REQUIRE_TOOLS(u"mutter"_s, u"Xwayland"_s, u"dbus-daemon"_s, u"trayer"_s, u"xdotool"_s)
         // mutter creates the X socket folder under the umask (0755) and then refuses
         // it for not being writable by all; X servers create it as 1777.
-        run(u"mkdir"_s, {u"-p"_s, u"/tmp/.X11-unix"_s});
-        run(u"chmod"_s, {u"1777"_s, u"/tmp/.X11-unix"_s});
+        m_procs.sh(u"mkdir -p /tmp/.X11-unix && chmod 1777 /tmp/.X11-unix"_s);
 
-        QProcess *bus = start(u"dbus-daemon"_s, {u"--config-file="_s + support(u"private-bus.conf"_s),
-                                                 u"--print-address=1"_s, u"--nofork"_s});
+        QProcess *bus =
+            m_procs.start(u"dbus-daemon"_s, {u"--config-file="_s + Processes::support(u"private-bus.conf"_s),
+                                             u"--print-address=1"_s, u"--nofork"_s});
         QTRY_VERIFY_WITH_TIMEOUT(bus->canReadLine(), 10000);
         const QString address = QString::fromUtf8(bus->readLine()).trimmed();
-        m_environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, address);
-        QProcess *watcher = start(u"/usr/bin/python3"_s, {support(u"sni-watcher.py"_s), u"watch"_s});
+        m_procs.env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, address);
+        QProcess *watcher =
+            m_procs.start(u"/usr/bin/python3"_s, {Processes::support(u"sni-watcher.py"_s), u"watch"_s});
         QTRY_VERIFY_WITH_TIMEOUT(watcher->canReadLine(), 10000);
 
         // GTK draws in software: the headless compositor has no GPU.
-        m_environment.insert(u"GSK_RENDERER"_s, u"cairo"_s);
-        m_environment.insert(u"NO_AT_BRIDGE"_s, u"1"_s);
-        m_compositor = start(u"mutter"_s, {u"--headless"_s, u"--wayland"_s, u"--virtual-monitor"_s,
-                                           u"%1x1080"_s.arg(screenWidth), u"--"_s, u"/usr/bin/python3"_s,
-                                           support(u"native-window.py"_s)});
+        m_procs.env.insert(u"GSK_RENDERER"_s, u"cairo"_s);
+        m_procs.env.insert(u"NO_AT_BRIDGE"_s, u"1"_s);
+        m_compositor =
+            m_procs.start(u"mutter"_s, {u"--headless"_s, u"--wayland"_s, u"--virtual-monitor"_s,
+                                        u"%1x1080"_s.arg(screenWidth), u"--"_s, u"/usr/bin/python3"_s,
+                                        Processes::support(u"native-window.py"_s)});
         static const QRegularExpression x11(u"^x11 (\\S+) (\\S*)$"_s, QRegularExpression::MultilineOption);
         QTRY_VERIFY_WITH_TIMEOUT(x11.match(nativeOutput()).hasMatch(), 30000);
         const auto display = x11.match(nativeOutput());
-        m_environment.insert(u"DISPLAY"_s, display.captured(1));
-        m_environment.insert(u"XAUTHORITY"_s, display.captured(2));
-        m_environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
-        m_environment.remove(u"WAYLAND_DISPLAY"_s);
+        m_procs.env.insert(u"DISPLAY"_s, display.captured(1));
+        m_procs.env.insert(u"XAUTHORITY"_s, display.captured(2));
+        m_procs.env.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+        m_procs.env.remove(u"WAYLAND_DISPLAY"_s);
 
-        start(u"trayer"_s, u"--edge top --widthtype percent --width 100 --SetDockType true --SetPartialStrut "
-                           "true --height %1"_s.arg(panelHeight)
-                               .split(u' '));
+        m_procs.start(u"trayer"_s,
+                      u"--edge top --widthtype percent --width 100 --SetDockType true --SetPartialStrut "
+                      "true --height %1"_s.arg(panelHeight)
+                          .split(u' '));
         QTRY_VERIFY_WITH_TIMEOUT(nativeOutput().contains(u"size "_s), 30000);
         QTRY_VERIFY_WITH_TIMEOUT(
-            run(u"xprop"_s, {u"-root"_s, u"_NET_WORKAREA"_s}).contains(u" = 0, %1, "_s.arg(panelHeight)),
-            30000);
+            m_procs.sh(u"xprop -root _NET_WORKAREA"_s).contains(u" = 0, %1, "_s.arg(panelHeight)), 30000);
 
-        start(qEnvironmentVariable("DAYBROOK_BINARY"), {});
+        m_procs.start(qEnvironmentVariable("DAYBROOK_BINARY"), {});
         QTRY_VERIFY_WITH_TIMEOUT(bar().isValid(), 30000);
         m_collapsed = bar();
+        // The collapsed band (6 px) lies right under the panel, the window no
+        // taller than the expanded bar (32 px).
+        QVERIFY2(m_collapsed.left() == 0 && m_collapsed.top() <= panelHeight &&
+                     m_collapsed.bottom() >= panelHeight + 5 && m_collapsed.bottom() < panelHeight + 32,
+                 qPrintable(u"bar window at x %1, y %2..%3"_s.arg(m_collapsed.left())
+                                .arg(m_collapsed.top())
+                                .arg(m_collapsed.bottom())));
 
         auto connection = QDBusConnection::connectToBus(address, u"session"_s);
         QVERIFY(connection.isConnected());
@@ -165,26 +143,6 @@ private Q_SLOTS:
         m_pointerAt = QPoint(10000, 10000);
         moveTo(QPoint(0, 0));
         moveTo(QPoint(screenWidth / 2, 600));
-    }
-
-    void cleanupTestCase() {
-        // Newest first: the program before the panel, the compositor, the bus.
-        for (auto it = m_processes.rbegin(); it != m_processes.rend(); ++it) {
-            (*it)->terminate();
-            if (!(*it)->waitForFinished(5000)) {
-                (*it)->kill();
-                (*it)->waitForFinished(3000);
-            }
-        }
-    }
-
-    void barHangsFromThePanelWithoutCoveringTheScreen() {
-        // The collapsed band (6 px) lies right under the panel, the window no
-        // taller than the expanded bar (32 px).
-        QVERIFY2(m_collapsed.top() <= panelHeight && m_collapsed.bottom() >= panelHeight + 5,
-                 qPrintable(u"bar window at y %1..%2"_s.arg(m_collapsed.top()).arg(m_collapsed.bottom())));
-        QVERIFY2(m_collapsed.bottom() < panelHeight + 32, qPrintable(QString::number(m_collapsed.bottom())));
-        QCOMPARE(m_collapsed.left(), 0);
     }
 
     void clicksUnderTheBarReachTheNativeWindow_data() {
