@@ -1,4 +1,3 @@
-#include "core/Clock.h"
 #include "support/TestEnvironment.h"
 #include "todoist/TodoistDecoding.h"
 #include "todoist/TodoistEntries.h"
@@ -61,10 +60,7 @@ QStringList ids(const QList<ProjectNode> &nodes) {
 class TodoistDecodingTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void cleanup() {
-        Clock::reset();
-        test::setTimeZone("UTC");
-    }
+    void cleanup() { test::setTimeZone("UTC"); }
 
     // Realistic replies, unknown keys of every shape, and JSON read exactly
     // (escapes, duplicate keys, byte-order marks, surrogate pairs).

@@ -2,7 +2,6 @@
 // paginated lists, the token endpoint, and the ways a server fails.
 #include "core/Clock.h"
 #include "core/Logging.h"
-#include "core/UserDefaults.h"
 #include "support/MemorySecretStore.h"
 #include "support/TestEnvironment.h"
 #include "support/TodoistJson.h"
@@ -187,6 +186,12 @@ class TodoistServiceTest : public QObject {
             QUrl(QStringLiteral("daybrook://oauth/todoist?code=the-code%2B%26%3D&code=x&state=") +
                  *service.oauthState())));
     }
+    // Fetches both lists afresh; returns how many token requests that made.
+    qsizetype refetch(TodoistService &service) {
+        server->requests.clear();
+        QCoro::waitFor(service.fetchAll());
+        return server->requestsFor("/oauth/access_token").size();
+    }
 
 private Q_SLOTS:
     void init() {
@@ -228,7 +233,6 @@ private Q_SLOTS:
         QCOMPARE(server->requests.isEmpty(), !stored);
         for (const QString &op : std::as_const(store->operations))
             QVERIFY2(op.startsWith("read"), qPrintable(op));
-        QCOMPARE(store->items.contains("access_token"), stored);
         if (failure == Status::Missing) { // a sign-in still works, in memory
             service->setAccessToken(QStringLiteral("tok-1"));
             QCoro::waitFor(service->fetchAll());
@@ -256,13 +260,9 @@ private Q_SLOTS:
         QCOMPARE(service->tasks()[1].content, QStringLiteral("two"));
         QCOMPARE(loading.count(), 2);
         QVERIFY(!service->isLoading() && !service->error());
-        QCOMPARE(
-            server->requestsFor("/api/v1/projects")[1].query.queryItemValue("cursor", QUrl::FullyDecoded),
-            odd);
-        for (const Recorded &request : std::as_const(server->requests)) {
-            QCOMPARE(request.authorization, QByteArray("Bearer tok-1"));
+        // A wrong cursor or token gets an error from the server; the page size is only seen here.
+        for (const Recorded &request : std::as_const(server->requests))
             QCOMPARE(request.query.queryItemValue("limit"), QStringLiteral("200"));
-        }
     }
 
     // A failing list keeps what the user sees, unless the token was refused;
@@ -360,7 +360,6 @@ private Q_SLOTS:
         auto service = makeService(config);
         service->setAccessToken(QStringLiteral("tok-1"));
         QCoro::waitFor(service->fetchAll());
-        QCOMPARE(idsOf(service->projects()), QStringList{"p1"});
         faulty = true;
         QCoro::waitFor(service->fetchAll()); // time-outs end even a silent or endless reply
         QCOMPARE(idsOf(service->projects()), QStringList{"p1"});
@@ -393,10 +392,8 @@ private Q_SLOTS:
         Clock::freezeAt(frozenNow.addSecs(3600));
         server->validTokens = {"secret-access-2"};
         server->tokenReplies.append(tokenReply("secret-access-2", 3600));
-        server->requests.clear();
-        QCoro::waitFor(service->fetchAll());
+        QCOMPARE(refetch(*service), 1);
         const auto refreshes = server->requestsFor("/oauth/access_token");
-        QCOMPARE(refreshes.size(), 1);
         QCOMPARE(refreshes[0].form.queryItemValue("grant_type"), QStringLiteral("refresh_token"));
         QCOMPARE(refreshes[0].form.queryItemValue("refresh_token"), QStringLiteral("secret-refresh-1"));
         QCOMPARE(service->refreshToken(), QStringLiteral("secret-refresh-1")); // the reply brought none
@@ -417,9 +414,7 @@ private Q_SLOTS:
         server->validTokens = {"tok-1"};
         QVERIFY(signIn(*restarted, tokenReply("tok-1", qint64(9.2e18), "r-1")));
         QVERIFY(*restarted->accessTokenExpiresAt() > frozenNow.addYears(50));
-        server->requests.clear();
-        QCoro::waitFor(restarted->fetchAll());
-        QCOMPARE(server->requestsFor("/oauth/access_token").size(), 0);
+        QCOMPARE(refetch(*restarted), 0);
     }
 
     // A 401 gets one refresh and one retry, never a loop; a failed refresh
@@ -430,26 +425,20 @@ private Q_SLOTS:
         QVERIFY(signIn(*service, tokenReply("tok-1", 3600, "r-1")));
         server->validTokens = {"tok-2"}; // revoked early on the server's side
         server->tokenReplies.append(tokenReply("tok-2", -1, "r-2"));
-        server->requests.clear();
-        QCoro::waitFor(service->fetchAll());
-        QCOMPARE(server->requestsFor("/oauth/access_token").size(), 1);
+        QCOMPARE(refetch(*service), 1);
         QCOMPARE(service->refreshToken(), QStringLiteral("r-2"));
         QVERIFY(!service->accessTokenExpiresAt());
         QCOMPARE(idsOf(service->tasks()), QStringList{"t1"});
 
         server->validTokens.clear();
         server->tokenReplies.append(tokenReply("tok-3", -1, "r-3"));
-        server->requests.clear();
-        QCoro::waitFor(service->fetchAll());
-        QCOMPARE(server->requestsFor("/oauth/access_token").size(), 1);
+        QCOMPARE(refetch(*service), 1);
         QCOMPARE(server->requestsFor("/api/v1/tasks").size(), 2);
 
         QVERIFY(signIn(*service, tokenReply("tok-1", 600, "r-1")));
         Clock::freezeAt(frozenNow.addSecs(600));
         server->tokenReplies.append(json({{"error", "server_error"}}, 503));
-        server->requests.clear();
-        QCoro::waitFor(service->fetchAll());
-        QCOMPARE(server->requestsFor("/oauth/access_token").size(), 1);
+        QCOMPARE(refetch(*service), 1);
         QCOMPARE(server->requestsFor("/api/v1/tasks").size(), 0);
         QCOMPARE(service->refreshToken(), QStringLiteral("r-1"));
     }
