@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QHttpServer>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -493,7 +494,8 @@ private Q_SLOTS:
         const auto added = result(service->addCalendarFromUrl(address));
         QVERIFY(added && !added->ok);
         QVERIFY2(added->text.contains(message), qPrintable(added->text));
-        QTest::qWait(200);
+        // A late add would show here.
+        (void)QSignalSpy(service.get(), &CalendarService::calendarsChanged).wait(200);
         QCOMPARE(calendarIds(*service), before);
     }
 
@@ -511,7 +513,7 @@ private Q_SLOTS:
             withCalendar = plain;
         withCalendar.insert(2, SettingsTab::Calendar);
         // Switched on, but never connected: no tab, and nothing read.
-        QTest::qWait(300);
+        (void)QSignalSpy(service, &CalendarService::eventsChanged).wait(300); // a read would show here
         QCOMPARE(view.visibleTabs(), plain);
         click(view.tabBar()->button(SettingsTab::Integrations));
         auto *row = view.currentPane()->findChild<CalendarIntegrationRow *>();
