@@ -357,8 +357,7 @@ private Q_SLOTS:
         auto service = connectedService();
         QVERIFY(finishes(service->fetchEvents()));
         const QList<CalendarEvent> events = service->events();
-        QStringList titles;
-        QStringList ids;
+        QStringList titles, ids;
         for (const CalendarEvent &event : events) {
             titles << event.title.value_or(QStringLiteral("<none>"));
             ids << event.identifier;
