@@ -606,8 +606,7 @@ private Q_SLOTS:
         // The next read ends, and says the store is out of reach.
         QVERIFY(finishes(service->fetchEvents()));
         QCOMPARE(service->authorizationStatus(), CalendarAuthorization::Restricted);
-        QVERIFY(!service->isLoading());
-        QVERIFY(service->calendarsBySource().isEmpty());
+        QVERIFY(!service->isLoading() && service->calendarsBySource().isEmpty());
         QVERIFY(row.statusText().contains(QLatin1String("install evolution-data-server")));
         auto *retry = row.findChild<QPushButton *>(QStringLiteral("retryButton"));
         QVERIFY(retry && !retry->isHidden());
