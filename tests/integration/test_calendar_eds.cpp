@@ -549,8 +549,7 @@ private Q_SLOTS:
 
     void calendarPaneGroupsTogglesAddsAndRemoves() {
         Clock::freezeAt(test::localTime(10, 0, 0, june));
-        UserDefaults::setValue(QLatin1String(CalendarService::consentKey), true);
-        auto service = std::make_unique<CalendarService>();
+        auto service = connectedService();
         QTRY_COMPARE_WITH_TIMEOUT(service->events().size(), 5, 20000);
         CalendarSettingsView pane(service.get());
         pane.resize(600, 900);
