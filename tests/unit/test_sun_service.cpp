@@ -235,8 +235,7 @@ private Q_SLOTS:
         AppState app(std::move(dependencies));
         SunService &service = *app.sunService();
         QVERIFY(switchOnAndSettle(service));
-        SunIntegrationRow row(&service);
-        QTEST(row.detailText(), "detail");
+        QTEST(SunIntegrationRow(&service).detailText(), "detail");
         BarState bar;
         bar.setAppState(&app);
         bar.setFrame(QRectF(0, 0, 1000, 6));
