@@ -179,7 +179,6 @@ private Q_SLOTS:
         using enum SettingsTab;
         click(view.tabBar()->button(Integrations));
         auto *row = view.currentPane()->findChild<TodoistIntegrationRow *>();
-        QVERIFY(row);
         service->setAccessToken("tok-1");
         QVERIFY(view.visibleTabs() == (QList{General, Integrations, Todoist, About}));
         QCOMPARE(view.selectedTab(), Integrations);
@@ -215,8 +214,6 @@ private Q_SLOTS:
         SunService *sun = state.sunService();
         SunIntegrationRow row(sun);
         row.show();
-        const char *off = "Show sunrise and sunset times on the bar";
-        QCOMPARE(row.statusText(), off);
 
         click(row.findChild<QPushButton *>("enableButton"));
         QTRY_COMPARE(row.statusText(), "Using your location for accurate times");
@@ -226,7 +223,7 @@ private Q_SLOTS:
 
         click(row.findChild<QPushButton *>("disableButton"));
         QVERIFY(!sun->isEnabled() && !sun->sunrise() && !sun->sunset());
-        QCOMPARE(row.statusText(), off);
+        QCOMPARE(row.statusText(), "Show sunrise and sunset times on the bar");
         UserDefaults::reload();
         QCOMPARE(UserDefaults::boolValue("sunriseEnabled"), std::optional<bool>(false));
     }

@@ -69,8 +69,7 @@ private Q_SLOTS:
     void rebuildsTheMenuAtEachOpening() {
         launch();
         QMenu &menu = openMenu();
-        QCOMPARE(menu.actions().size(), 11);
-        openMenu();
+        openMenu(); // a second opening replaces the items, it does not add to them
         QCOMPARE(menu.actions().size(), 11);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCOMPARE(menu.findChildren<QMenu *>(QString(), Qt::FindDirectChildrenOnly).size(), 1);
