@@ -283,13 +283,12 @@ private Q_SLOTS:
         TriStateCheckbox box;
         box.resize(20, 20);
         box.show();
-        box.setFocus();
         QSignalSpy activated(&box, &TriStateCheckbox::activated);
         for (auto [state, expected] :
              {std::pair{ToggleState::All, false}, {ToggleState::Some, true}, {ToggleState::None, true}}) {
             box.setState(state);
             click(&box);
-            QTest::keyClick(&box, Qt::Key_Space);
+            press(&box, {Qt::Key_Space});
             // It keeps no state of its own.
             QVERIFY(box.state() == state && activated.size() == 2);
             QVERIFY(activated.takeFirst().at(0) == expected && activated.takeFirst().at(0) == expected);

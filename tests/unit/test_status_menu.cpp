@@ -80,8 +80,7 @@ private Q_SLOTS:
 
     // Each toggle acts, and the next menu shows the new state.
     void togglesActAndShowTheirState() {
-        AppDelegate &delegate = launch();
-        FloatingBarPanel *panel = delegate.floatingBarWindow();
+        FloatingBarPanel *panel = launch().floatingBarWindow();
         const auto toggle = [&](const char *title) {
             item(openMenu(), QString::fromLatin1(title))->trigger();
             return item(openMenu(), QString::fromLatin1(title))->isChecked();
