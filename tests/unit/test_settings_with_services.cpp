@@ -166,8 +166,7 @@ private Q_SLOTS:
         QCOMPARE(states(&pane, {"w1a"}), "A");
         // ... and across a reload of the lists.
         click(pane.findChild<QPushButton *>("refreshButton"));
-        QTRY_VERIFY(!service->isLoading());
-        QTRY_VERIFY(projectRow(&pane, "w1a"));
+        QTRY_VERIFY(!service->isLoading() && projectRow(&pane, "w1a"));
         QCOMPARE(pane.expandedProjects(), ids({"w", "w1"}));
     }
 
@@ -179,7 +178,6 @@ private Q_SLOTS:
         using enum SettingsTab;
         click(view.tabBar()->button(Integrations));
         auto *row = view.currentPane()->findChild<TodoistIntegrationRow *>();
-        QVERIFY(row);
         service->setAccessToken("tok-1");
         QVERIFY(view.visibleTabs() == (QList{General, Integrations, Todoist, About}));
         QCOMPARE(view.selectedTab(), Integrations);
@@ -193,9 +191,8 @@ private Q_SLOTS:
         // Disconnect from the Todoist tab: the tab goes, Integrations is shown,
         // and nothing of the account is kept.
         click(view.currentPane()->findChild<QPushButton *>("disconnectButton"));
-        QVERIFY(!service->isConnected());
-        QVERIFY(view.visibleTabs() == (QList{General, Integrations, About}) &&
-                view.selectedTab() == Integrations);
+        QVERIFY(!service->isConnected() && view.selectedTab() == Integrations);
+        QVERIFY(view.visibleTabs() == (QList{General, Integrations, About}));
         QCOMPARE(view.currentPane()->findChild<TodoistIntegrationRow *>()->statusText(), "Not connected");
         QCOMPARE(storedDisabledIds(), QSet<QString>{"<absent>"});
     }
@@ -215,8 +212,6 @@ private Q_SLOTS:
         SunService *sun = state.sunService();
         SunIntegrationRow row(sun);
         row.show();
-        const char *off = "Show sunrise and sunset times on the bar";
-        QCOMPARE(row.statusText(), off);
 
         click(row.findChild<QPushButton *>("enableButton"));
         QTRY_COMPARE(row.statusText(), "Using your location for accurate times");
@@ -226,7 +221,7 @@ private Q_SLOTS:
 
         click(row.findChild<QPushButton *>("disableButton"));
         QVERIFY(!sun->isEnabled() && !sun->sunrise() && !sun->sunset());
-        QCOMPARE(row.statusText(), off);
+        QCOMPARE(row.statusText(), "Show sunrise and sunset times on the bar");
         UserDefaults::reload();
         QCOMPARE(UserDefaults::boolValue("sunriseEnabled"), std::optional<bool>(false));
     }
