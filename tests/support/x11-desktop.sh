@@ -10,12 +10,15 @@ if [ "${2:-}" = next ]; then
 fi
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; exit 0' TERM INT EXIT
-number=$((40 + $$ % 200))
-while [ -e "/tmp/.X11-unix/X$number" ]; do number=$((number + 1)); done
-export DISPLAY=:$number
 unset DBUS_SESSION_BUS_ADDRESS
-Xvfb "$DISPLAY" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 & pids+=($!)
-until xprop -root >/dev/null 2>&1; do sleep 0.1; done
+# Xvfb takes the display number itself (by its lock file) and reports it once
+# it accepts clients: a number picked here first could be taken by a desktop
+# that other tests start at the same moment.
+number=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 & pids+=($!)
+until [ -s "$number" ]; do kill -0 "${pids[0]}" || exit 1; sleep 0.1; done
+export DISPLAY=:$(head -n 1 "$number")
+rm -f "$number"
 case "$wm" in
   i3)
     config=$(mktemp); printf '%s\n' '# i3 config file (v4)' 'default_border none' \
