@@ -416,19 +416,17 @@ private Q_SLOTS:
         click(named<QAbstractButton>(group(&pane, "daybrook-subscriptions"), "chevron"));
         QCOMPARE(pane.findChildren<QPushButton *>(QStringLiteral("removeCalendarButton")).size(), 1);
         QCOMPARE(calendarIds(*service).size(), before + 1);
-        const QList<CalendarGroup> groups = service->calendarsBySource();
-        const Calendar calendar = std::find_if(groups.begin(), groups.end(), [](const CalendarGroup &group) {
-                                      return group.calendars.first().addedByApp;
-                                  })->calendars.first();
-        QVERIFY(calendar.title == "Team, on the web" && calendar.color);
 
-        // The store itself fetched the feed, with its recurrences and zone.
+        // The store itself fetched the feed, with its name, recurrences and zone,
+        // and the first colour of the palette that no calendar has yet.
         WAIT(entryNamed(source->timeEntries(), "Web call"));
         QVERIFY2(m_web.userAgents.size() >= 2 && !m_web.userAgents.last().startsWith("Daybrook"),
                  qPrintable(m_web.userAgents.join(u'|')));
         const TimeEntryList entries = source->timeEntries();
-        QCOMPARE(entryNamed(entries, "Web call")->startTime(), utc("2026-03-29T10:00:00"));
-        QCOMPARE(entryNamed(entries, "Web call")->groupName(), calendar.title);
+        const auto call = entryNamed(entries, "Web call");
+        QCOMPARE((std::tuple{call->startTime(), call->groupName(), call->color().toQColor().name()}),
+                 (std::tuple{utc("2026-03-29T10:00:00"), std::optional<QString>("Team, on the web"),
+                             QString("#3584e4")}));
         QCOMPARE(entryNamed(entries, "Weekly (moved)")->startTime(), utc("2026-03-29T08:00:00"));
         QVERIFY(!entryNamed(entries, "Weekly") && findEvent(service->events(), "Web day")->isAllDay);
 
@@ -452,10 +450,8 @@ private Q_SLOTS:
         const QString refused = QStringLiteral("webcal://127.0.0.1:%1/feed.ics").arg(closed.serverPort());
         QTest::newRow("not found") << m_web.url("/missing.ics") << "(HTTP 404 Not Found)";
         QTest::newRow("nobody listening") << refused << "Could not connect to 127.0.0.1";
-        QTest::newRow("another scheme") << "ftp://127.0.0.1/feed.ics"
-                                        << "not a calendar address";
-        QTest::newRow("no host") << "webcal:///feed.ics"
-                                 << "not a calendar address";
+        QTest::newRow("another scheme") << QString("ftp://127.0.0.1/feed.ics") << "not a calendar address";
+        QTest::newRow("no host") << QString("webcal:///feed.ics") << "not a calendar address";
     }
     void refusesAddressesThatGiveNoCalendar() {
         QFETCH(QString, address);
@@ -470,7 +466,7 @@ private Q_SLOTS:
         QCOMPARE(calendarIds(*service), before);
     }
 
-    void connectingShowsTheTabAndDisconnectingHidesIt() {
+    void connectingShowsTheTabWhereGroupsToggle() {
         Clock::freezeAt(test::localTime(10, 0, 0, june));
         UserDefaults::setValue(QLatin1String(CalendarService::enabledKey), "maybe"); // counts as on
         AppStateDependencies dependencies;
@@ -493,67 +489,54 @@ private Q_SLOTS:
         click(named(row, "connectButton"));
         WAIT_EQ(view.visibleTabs(), withCalendar);
         WAIT_EQ(row->detailText(), eventsToday);
-
         click(view.tabBar()->button(SettingsTab::Calendar));
         auto *pane = qobject_cast<CalendarSettingsView *>(view.currentPane());
         QCOMPARE(pane ? labelText(pane, QStringLiteral("eventCount")) : QString(), QStringLiteral("5"));
 
-        // Disconnecting on the Calendar tab: access stays, the switch goes off,
-        // and with it the tab.
-        click(named(pane, "disconnectButton"));
-        QCOMPARE(service->authorizationStatus(), CalendarAuthorization::FullAccess);
-        QCOMPARE(view.visibleTabs(), plain);
-        row = view.currentPane()->findChild<CalendarIntegrationRow *>();
-        UserDefaults::reload();
-        QCOMPARE(UserDefaults::boolValue(QLatin1String(CalendarService::enabledKey)), false);
-
-        // Enabling again needs no new consent and reads the day anew.
-        click(named(row, "enableButton"));
-        QCOMPARE(view.visibleTabs(), withCalendar);
-        WAIT_EQ(row->detailText(), eventsToday);
-    }
-
-    void calendarPaneGroupsTogglesAddsAndRemoves() {
-        Clock::freezeAt(test::localTime(10, 0, 0, june));
-        auto service = connectedService();
-        WAIT_EQ(service->events().size(), 5);
-        CalendarSettingsView pane(service.get());
-        pane.resize(600, 900);
-        pane.show();
-
         // Accounts by name; the calendar of no account last.
         const QStringList titles =
-            each(pane.findChildren<QLabel *>(QStringLiteral("groupTitle")), &QLabel::text);
+            each(pane->findChildren<QLabel *>(QStringLiteral("groupTitle")), &QLabel::text);
         QVERIFY2(titles.indexOf("Alpha mail") < titles.indexOf("zeta mail"), qPrintable(titles.join(u", ")));
         QCOMPARE(titles.last(), QStringLiteral("Other"));
-        QCOMPARE(labelText(group(&pane, "test-alpha-account"), QStringLiteral("groupCount")),
+        QCOMPARE(labelText(group(pane, "test-alpha-account"), QStringLiteral("groupCount")),
                  QStringLiteral("· 2"));
 
         // A full group -> every calendar of it excluded, and nothing else.
         const char *alpha = "group:test-alpha-account";
-        click(checkbox(&pane, alpha));
+        click(checkbox(pane, alpha));
         QCOMPARE(service->disabledCalendarIds(), ids({"test-alpha-meetings", "test-alpha-travel"}));
-        QCOMPARE(checkbox(&pane, alpha)->state(), ToggleState::None);
-        QCOMPARE(checkbox(&pane, "group:other")->state(), ToggleState::All);
+        QCOMPARE(checkbox(pane, alpha)->state(), ToggleState::None);
+        QCOMPARE(checkbox(pane, "group:other")->state(), ToggleState::All);
         QCOMPARE(barLabels(*service), QStringList{QStringLiteral("Dentist")});
         QCOMPARE(CalendarService().disabledCalendarIds(), ids({"test-alpha-meetings", "test-alpha-travel"}));
 
         // One calendar back on -> the group is mixed; then all of it on again.
-        click(named<QAbstractButton>(group(&pane, "test-alpha-account"), "chevron"));
-        click(checkbox(&pane, "calendar:test-alpha-meetings"));
+        click(named<QAbstractButton>(group(pane, "test-alpha-account"), "chevron"));
+        click(checkbox(pane, "calendar:test-alpha-meetings"));
         QCOMPARE(service->disabledCalendarIds(), ids({"test-alpha-travel"}));
-        QCOMPARE(checkbox(&pane, alpha)->state(), ToggleState::Some);
+        QCOMPARE(checkbox(pane, alpha)->state(), ToggleState::Some);
         QCOMPARE(barLabels(*service), (QStringList{"Standup", "Dentist", "Review"}));
-        click(checkbox(&pane, alpha));
+        click(checkbox(pane, alpha));
         QVERIFY(service->disabledCalendarIds().isEmpty());
-        QCOMPARE(checkbox(&pane, "calendar:test-alpha-travel")->state(), ToggleState::All);
+        QCOMPARE(checkbox(pane, "calendar:test-alpha-travel")->state(), ToggleState::All);
         QVERIFY(CalendarService().disabledCalendarIds().isEmpty());
 
-        // Disconnecting forgets the exclusions, stored ones included.
-        click(checkbox(&pane, alpha));
-        click(named(&pane, "disconnectButton"));
+        // Disconnecting on the Calendar tab: access stays, the switch goes off
+        // and with it the tab, and the exclusions are forgotten, stored ones included.
+        click(checkbox(pane, alpha));
+        click(named(pane, "disconnectButton"));
         QVERIFY(service->disabledCalendarIds().isEmpty() && service->events().isEmpty());
+        QCOMPARE(service->authorizationStatus(), CalendarAuthorization::FullAccess);
+        QCOMPARE(view.visibleTabs(), plain);
+        UserDefaults::reload();
+        QCOMPARE(UserDefaults::boolValue(QLatin1String(CalendarService::enabledKey)), false);
         QVERIFY(!UserDefaults::contains(QLatin1String(CalendarService::disabledCalendarsKey)));
+
+        // Enabling again needs no new consent and reads the day anew.
+        row = view.currentPane()->findChild<CalendarIntegrationRow *>();
+        click(named(row, "enableButton"));
+        QCOMPARE(view.visibleTabs(), withCalendar);
+        WAIT_EQ(row->detailText(), eventsToday);
     }
 
     void saysWhenTheServiceIsMissingAndRetries() {
