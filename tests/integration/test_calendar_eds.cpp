@@ -95,50 +95,26 @@ template <typename List, typename Get> QStringList each(const List &list, Get ge
     return result;
 }
 
-// A calendar published on the web: `body` at /feed.ics and an HTML page at
-// /page.html (anything else is a 404), on 127.0.0.1.
-struct FeedServer {
-    QHttpServer server;
-    quint16 port = 0;
-    QByteArray body;
-
-    FeedServer() {
-        server.route("/feed.ics", [this] { return QHttpServerResponse("text/calendar", body); });
-        server.route("/page.html",
-                     [] { return QHttpServerResponse("text/html", "<html><body>Hi</body></html>"); });
-        port = server.listen(QHostAddress::LocalHost);
-    }
-    QString url(const char *path) const {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path);
-    }
-};
-
 const QDate day(2026, 3, 29), june(2026, 6, 10);
-// Events on `june` over all the test calendars (an all-day one among them; one
-// event the next day is not counted).
-const QString eventsToday = QStringLiteral("5 events today");
 
 QDateTime utc(const char *iso) {
     return QDateTime::fromString(QLatin1String(iso) + u'Z', Qt::ISODate);
 }
 
-// The value of a coroutine run to its end while the event loop turns; absent
-// when it did not end (a hang).
-template <typename T> std::optional<T> result(QCoro::Task<T> task) {
-    auto value = std::make_shared<std::optional<T>>();
-    [](QCoro::Task<T> inner, std::shared_ptr<std::optional<T>> out) -> QCoro::Task<> {
-        *out = co_await inner;
+// The value of a coroutine run to its end while the event loop turns (true
+// for one without a value); absent when it did not end (a hang).
+template <typename T, typename V = std::conditional_t<std::is_void_v<T>, bool, T>>
+std::optional<V> result(QCoro::Task<T> task) {
+    auto value = std::make_shared<std::optional<V>>();
+    [](QCoro::Task<T> inner, std::shared_ptr<std::optional<V>> out) -> QCoro::Task<> {
+        if constexpr (std::is_void_v<T>) {
+            co_await inner;
+            *out = true;
+        } else
+            *out = co_await inner;
     }(std::move(task), value);
     (void)QTest::qWaitFor([&] { return value->has_value(); }, 30000);
     return *value;
-}
-
-bool finishes(QCoro::Task<> task) {
-    return result([](QCoro::Task<> inner) -> QCoro::Task<bool> {
-               co_await inner;
-               co_return true;
-           }(std::move(task)))
-        .has_value();
 }
 
 std::optional<CalendarEvent> findEvent(const QList<CalendarEvent> &events, const char *title) {
@@ -216,7 +192,13 @@ class CalendarEdsTest : public QObject {
     QTemporaryDir m_dir;
     ESourceRegistry *m_registry = nullptr;
     QHash<QByteArray, ECalClient *> m_clients;
-    FeedServer m_web;
+    // A calendar published on the web at /feed.ics, and an HTML page at
+    // /page.html (anything else is a 404), on 127.0.0.1.
+    QHttpServer m_web;
+    QByteArray m_feed;
+    QString url(const char *path) const {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_web.servers().first()->serverPort()).arg(path);
+    }
 
     // A calendar to write to, connected once (when the registry lists it) and
     // taught the Europe/Berlin zone.
@@ -237,18 +219,13 @@ class CalendarEdsTest : public QObject {
         return client;
     }
 
-    // Consent given, and the store reached.
+    // Consent given, and the store reached; changes are read again soon.
     static std::unique_ptr<CalendarService> connectedService() {
         UserDefaults::setValue(QLatin1String(CalendarService::consentKey), true);
         auto service = std::make_unique<CalendarService>();
+        service->setChangeDelayMs(300);
         [&] { WAIT_EQ(service->authorizationStatus(), CalendarAuthorization::FullAccess); }();
         return service;
-    }
-
-    static std::unique_ptr<DataSource> connectedSource() {
-        auto source = offlineDataSource(connectedService());
-        source->calendarService()->setChangeDelayMs(300);
-        return source;
     }
 
 private Q_SLOTS:
@@ -257,7 +234,10 @@ private Q_SLOTS:
         // Nothing may reach a location service of this machine (GeoClue is on the system bus).
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_dir.filePath("no-bus")));
         test::setTimeZone("Europe/Berlin");
-        QVERIFY(m_web.port && m_dir.isValid());
+        m_web.route("/feed.ics", [this] { return QHttpServerResponse("text/calendar", m_feed); });
+        m_web.route("/page.html",
+                    [] { return QHttpServerResponse("text/html", "<html><body>Hi</body></html>"); });
+        QVERIFY(m_web.listen(QHostAddress::LocalHost) && m_dir.isValid());
         GError *error = nullptr;
         m_registry = e_source_registry_new_sync(nullptr, &error);
         checkGLib(m_registry != nullptr, error, "registry");
@@ -338,9 +318,9 @@ private Q_SLOTS:
     }
 
     void readsTheWholeCivilDayAndFollowsChanges() {
-        auto source = connectedSource();
+        auto source = offlineDataSource(connectedService());
         CalendarService *service = source->calendarService();
-        QVERIFY(finishes(service->fetchEvents()));
+        QVERIFY(result(service->fetchEvents()));
         const QList<CalendarEvent> events = service->events();
         // Recurrence expanded in local time across the clock change (Stretch).
         for (const auto &[title, start, end, allDay] :
@@ -377,8 +357,8 @@ private Q_SLOTS:
     }
 
     void subscribesToACalendarOnTheWeb() {
-        m_web.body = feed("Web call");
-        auto source = connectedSource();
+        m_feed = feed("Web call");
+        auto source = offlineDataSource(connectedService());
         CalendarService *service = source->calendarService();
         const qsizetype before = service->calendarsBySource().size();
         CalendarSettingsView pane(service);
@@ -389,14 +369,14 @@ private Q_SLOTS:
         auto *dialog = pane.findChild<AddCalendarDialog *>();
         auto *add = named(dialog, "addButton");
         QVERIFY(dialog->isVisible() && !add->isEnabled());
-        dialog->findChild<QLineEdit *>()->setText(m_web.url("/page.html"));
+        dialog->findChild<QLineEdit *>()->setText(url("/page.html"));
         click(add);
         WAIT(test::shown(dialog, QStringLiteral("addressError")));
         QVERIFY(labelText(dialog, QStringLiteral("addressError")).contains("other than an iCalendar file"));
 
         // The feed itself: the dialog closes, and the calendar is listed under
         // the program's own heading, removable, in its own colour.
-        dialog->findChild<QLineEdit *>()->setText(m_web.url("/feed.ics"));
+        dialog->findChild<QLineEdit *>()->setText(url("/feed.ics"));
         click(add);
         WAIT(!pane.findChild<AddCalendarDialog *>() && group(&pane, "daybrook-subscriptions"));
         QCOMPARE(labelText(group(&pane, "daybrook-subscriptions"), QStringLiteral("groupTitle")),
@@ -418,8 +398,8 @@ private Q_SLOTS:
         QVERIFY(!entryNamed(entries, "Weekly") && findEvent(service->events(), "Web day")->isAllDay);
 
         // A change on the web shows after Refresh.
-        m_web.body = feed("Web call (changed)", "20260329T070000Z");
-        QVERIFY(finishes(service->refresh()));
+        m_feed = feed("Web call (changed)", "20260329T070000Z");
+        QVERIFY(result(service->refresh()));
         WAIT(entryNamed(source->timeEntries(), "Web call (changed)"));
 
         // Only calendars added here can be removed here; removing one takes its events.
@@ -435,7 +415,7 @@ private Q_SLOTS:
         QTcpServer closed;
         QVERIFY(closed.listen(QHostAddress::LocalHost));
         const QString refused = QStringLiteral("webcal://127.0.0.1:%1/feed.ics").arg(closed.serverPort());
-        QTest::newRow("not found") << m_web.url("/missing.ics") << "(HTTP 404 Not Found)";
+        QTest::newRow("not found") << url("/missing.ics") << "(HTTP 404 Not Found)";
         QTest::newRow("nobody listening") << refused << "Could not connect to 127.0.0.1";
         QTest::newRow("another scheme") << QString("ftp://127.0.0.1/feed.ics") << "not a calendar address";
         QTest::newRow("no host") << QString("webcal:///feed.ics") << "not a calendar address";
@@ -475,7 +455,9 @@ private Q_SLOTS:
 
         click(named(row, "connectButton"));
         WAIT_EQ(view.visibleTabs(), withCalendar);
-        WAIT_EQ(row->detailText(), eventsToday);
+        // All of `june` over all the test calendars (an all-day event among them;
+        // the one the next day is not counted).
+        WAIT_EQ(row->detailText(), QStringLiteral("5 events today"));
         click(view.tabBar()->button(SettingsTab::Calendar));
         auto *pane = qobject_cast<CalendarSettingsView *>(view.currentPane());
         QCOMPARE(pane ? labelText(pane, QStringLiteral("eventCount")) : QString(), QStringLiteral("5"));
@@ -523,12 +505,12 @@ private Q_SLOTS:
         row = view.currentPane()->findChild<CalendarIntegrationRow *>();
         click(named(row, "enableButton"));
         QCOMPARE(view.visibleTabs(), withCalendar);
-        WAIT_EQ(row->detailText(), eventsToday);
+        WAIT_EQ(row->detailText(), QStringLiteral("5 events today"));
     }
 
     void saysWhenTheServiceIsMissingAndRetries() {
         auto service = connectedService();
-        QVERIFY(finishes(service->fetchEvents()));
+        QVERIFY(result(service->fetchEvents()));
         const auto before = service->events().size();
         CalendarIntegrationRow row(service.get());
 
@@ -538,7 +520,7 @@ private Q_SLOTS:
         WAIT(edsProcesses().isEmpty());
 
         // The next read ends, and says the store is out of reach.
-        QVERIFY(finishes(service->fetchEvents()));
+        QVERIFY(result(service->fetchEvents()));
         QCOMPARE(service->authorizationStatus(), CalendarAuthorization::Restricted);
         QVERIFY(!service->isLoading() && service->calendarsBySource().isEmpty());
         QVERIFY(row.statusText().contains(QLatin1String("install evolution-data-server")));
