@@ -39,10 +39,10 @@ private Q_SLOTS:
             const sun::SunEvents local = sun::sunEventsOnDate(date, latitude, longitude);
             QVERIFY(local.sunrise == events.sunrise && local.sunset == events.sunset);
         }
-        // How close each event must be, by latitude (`away` from the equator). Beyond the polar circles the
-        // Sun crawls along the horizon and a grazing event moves by minutes for a
-        // hundredth of a degree; there the bound only tells the right event from
-        // the wrong one (the first sunrise, the last sunset).
+        // How close each event must be, by how far `away` from the equator. Beyond
+        // the polar circles the Sun crawls along the horizon and a grazing event
+        // moves by minutes for a hundredth of a degree; there the bound only tells
+        // the right event from the wrong one (the first sunrise, the last sunset).
         const double away = std::abs(latitude), tolerance = away <= 60 ? 20 : away <= 66 ? 120 : 600;
         for (const auto &[ours, theirs] : {std::pair{events.sunrise, f[6]}, {events.sunset, f[7]}}) {
             QCOMPARE(ours.has_value(), theirs != QLatin1String("-"));
