@@ -165,19 +165,14 @@ QByteArray feed(const char *callTitle, const char *stamp = "20260301T000000Z") {
     return file.readAll().replace("@TITLE@", callTitle).replace("@STAMP@", stamp).replace("\n", "\r\n");
 }
 
-QWidget *group(QWidget *pane, const char *key) {
-    return pane->findChild<QWidget *>(QStringLiteral("group:") + QLatin1String(key));
-}
-
-template <typename T = QPushButton> T *named(QObject *root, const char *name) {
+template <typename T = QWidget> T *named(QObject *root, const char *name) {
     return root->findChild<T *>(QLatin1String(name));
 }
 
 // The check box of a group ("group:<key>") or of a calendar ("calendar:<id>"),
 // each row holding one.
 TriStateCheckbox *checkbox(QWidget *pane, const char *row) {
-    QWidget *found = named<QWidget>(pane, row);
-    return found ? found->findChild<TriStateCheckbox *>() : nullptr;
+    return named(pane, row)->findChild<TriStateCheckbox *>();
 }
 
 QStringList barLabels(const CalendarService &service) {
@@ -378,11 +373,11 @@ private Q_SLOTS:
         // the program's own heading, removable, in its own colour.
         dialog->findChild<QLineEdit *>()->setText(url("/feed.ics"));
         click(add);
-        WAIT(!pane.findChild<AddCalendarDialog *>() && group(&pane, "daybrook-subscriptions"));
-        QCOMPARE(labelText(group(&pane, "daybrook-subscriptions"), QStringLiteral("groupTitle")),
+        WAIT(!pane.findChild<AddCalendarDialog *>() && named(&pane, "group:daybrook-subscriptions"));
+        QCOMPARE(labelText(named(&pane, "group:daybrook-subscriptions"), QStringLiteral("groupTitle")),
                  QStringLiteral("Added by Daybrook"));
         QVERIFY(!named(&pane, "removeCalendarButton"));
-        click(named<QAbstractButton>(group(&pane, "daybrook-subscriptions"), "chevron"));
+        click(named<QAbstractButton>(named(&pane, "group:daybrook-subscriptions"), "chevron"));
         QCOMPARE(pane.findChildren<QPushButton *>(QStringLiteral("removeCalendarButton")).size(), 1);
         QCOMPARE(service->calendarsBySource().size(), before + 1); // a group of its own
 
@@ -467,7 +462,7 @@ private Q_SLOTS:
             each(pane->findChildren<QLabel *>(QStringLiteral("groupTitle")), &QLabel::text);
         QVERIFY2(titles.indexOf("Alpha mail") < titles.indexOf("zeta mail"), qPrintable(titles.join(u", ")));
         QCOMPARE(titles.last(), QStringLiteral("Other"));
-        QCOMPARE(labelText(group(pane, "test-alpha-account"), QStringLiteral("groupCount")),
+        QCOMPARE(labelText(named(pane, "group:test-alpha-account"), QStringLiteral("groupCount")),
                  QStringLiteral("· 2"));
 
         // A full group -> every calendar of it excluded, and nothing else.
@@ -480,7 +475,7 @@ private Q_SLOTS:
         QCOMPARE(CalendarService().disabledCalendarIds(), ids({"test-alpha-meetings", "test-alpha-travel"}));
 
         // One calendar back on -> the group is mixed; then all of it on again.
-        click(named<QAbstractButton>(group(pane, "test-alpha-account"), "chevron"));
+        click(named<QAbstractButton>(named(pane, "group:test-alpha-account"), "chevron"));
         click(checkbox(pane, "calendar:test-alpha-meetings"));
         QCOMPARE(service->disabledCalendarIds(), ids({"test-alpha-travel"}));
         QCOMPARE(checkbox(pane, alpha)->state(), ToggleState::Some);
