@@ -28,6 +28,17 @@ inline void click(QWidget *widget) {
     QTest::mouseClick(widget, Qt::LeftButton, {}, at);
 }
 
+template <typename T> T *child(QObject *root, const char *name) {
+    return root->findChild<T *>(QLatin1String(name));
+}
+
+// Gives the widget focus first, as a user tabbing to it would.
+inline void press(QWidget *widget, std::initializer_list<Qt::Key> keys) {
+    widget->setFocus();
+    for (Qt::Key key : keys)
+        QTest::keyClick(widget, key);
+}
+
 inline bool shown(QWidget *root, const QString &name) {
     auto *widget = root->findChild<QWidget *>(name);
     return widget && widget->isVisible();

@@ -2,9 +2,7 @@
 #include "support/DesktopIntegration.h"
 #include "support/TestEnvironment.h"
 
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 using namespace daybrook;
 
@@ -84,7 +82,6 @@ private Q_SLOTS:
 
     void awkwardPathsSurviveTheEntrySyntax_data() {
         QTest::addColumn<QString>("path");
-        QTest::newRow("space") << QStringLiteral("/home/a b/.local/bin/daybrook");
         QTest::newRow("quote, dollar, apostrophe") << QStringLiteral("/srv/\"x\"/$HOME/it's;here/daybrook");
         QTest::newRow("backslash and backtick") << QStringLiteral("/srv/a\\b/`c`/d\\\"e/daybrook");
         QTest::newRow("percent") << QStringLiteral("/srv/100%u/daybrook");

@@ -4,9 +4,7 @@
 #include "state/DataSource.h"
 #include "support/TestEnvironment.h"
 
-#include <QSignalSpy>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
 
 using namespace daybrook;
 
@@ -87,40 +85,35 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("zone");
         QTest::addColumn<QDateTime>("taskStart");
         QTest::addColumn<QDateTime>("eventStart");
-        QTest::addColumn<QString>("eventLabel");
-        QTest::addColumn<QString>("taskLabel");
+        QTest::addColumn<QString>("labels"); // the task's and the event's
         QTest::addColumn<bool>("combined");
         const auto add = [](const char *name, const QDateTime &task, const QDateTime &event,
-                            const char *label, bool combined, const char *taskLabel = "",
-                            const char *zone = "Europe/Berlin") {
-            QTest::newRow(name) << QByteArray(zone) << task << event << QString::fromUtf8(label)
-                                << QString::fromUtf8(taskLabel) << combined;
+                            const char *labels, bool combined, const char *zone = "Europe/Berlin") {
+            QTest::newRow(name) << QByteArray(zone) << task << event << QString::fromUtf8(labels) << combined;
         };
-        add("start and end of one minute", at(9, 0, 0), at(9, 0, 59), "Plan", true);
-        add("fraction of a second", at(9, 0, 0).addMSecs(999), at(9, 0, 0), "Plan", true);
-        add("next minute", at(8, 59, 59), at(9, 0, 0), "Plan", false);
-        add("letter case", at(9, 0), at(9, 0), "plan", false);
-        add("trailing blank", at(9, 0), at(9, 0), "Plan ", false);
+        add("start and end of one minute", at(9, 0, 0), at(9, 0, 59), "Plan|Plan", true);
+        add("fraction of a second", at(9, 0, 0).addMSecs(999), at(9, 0, 0), "Plan|Plan", true);
+        add("next minute", at(8, 59, 59), at(9, 0, 0), "Plan|Plan", false);
+        add("letter case", at(9, 0), at(9, 0), "Plan|plan", false);
+        add("trailing blank", at(9, 0), at(9, 0), "Plan|Plan ", false);
         // "Café" precomposed and with a combining accent.
-        add("canonically equivalent", at(9, 0), at(9, 0), "Cafe\u0301", true, "Caf\u00E9");
+        add("canonically equivalent", at(9, 0), at(9, 0), "Caf\u00E9|Cafe\u0301", true);
         // 02:30 happens twice when summer time ends; an hour apart is not the same minute.
         const QDateTime repeated(QDate(2026, 10, 25), QTime(0, 30), Qt::UTC);
-        add("repeated hour", repeated, repeated.addSecs(3600), "Plan", false);
+        add("repeated hour", repeated, repeated.addSecs(3600), "Plan|Plan", false);
         // UTC+05:45: minutes of the local clock, not of UTC.
         const QDateTime kathmandu(QDate(2026, 3, 10), QTime(3, 15, 30), Qt::UTC);
-        add("quarter-hour zone", kathmandu, kathmandu.addSecs(29), "Plan", true, "", "Asia/Kathmandu");
+        add("quarter-hour zone", kathmandu, kathmandu.addSecs(29), "Plan|Plan", true, "Asia/Kathmandu");
     }
     void combinesWithinTheSameLocalMinute() {
-        QFETCH(QByteArray, zone);
         QFETCH(QDateTime, taskStart);
         QFETCH(QDateTime, eventStart);
-        QFETCH(QString, eventLabel);
-        QFETCH(QString, taskLabel);
+        QFETCH(QString, labels);
         QFETCH(bool, combined);
+        QFETCH(QByteArray, zone);
         test::setTimeZone(zone);
-        const TimeEntryList merged =
-            mergeEntries({task("t", taskLabel.isEmpty() ? QStringLiteral("Plan") : taskLabel, taskStart)},
-                         {calEvent("e", eventLabel, eventStart)});
+        const TimeEntryList merged = mergeEntries({task("t", labels.section('|', 0, 0), taskStart)},
+                                                  {calEvent("e", labels.section('|', 1), eventStart)});
         QCOMPARE(describe(merged), (combined ? QStringList{"both:t"} : QStringList{"event:e", "task:t"}));
     }
 

@@ -1,35 +1,18 @@
 #include "BuildConfig.h"
 #include "app/AboutSettingsView.h"
-#include "app/AppDelegate.h"
-#include "app/GeneralSettingsView.h"
 #include "app/SettingsView.h"
-#include "app/SettingsWindow.h"
-#include "bar/FloatingBarPanel.h"
 #include "calendar/CalendarSettingsViews.h"
-#include "core/Notifications.h"
-#include "platform/Autostart.h"
 #include "sun/SunIntegrationRow.h"
-#include "support/OffscreenScreens.h"
 #include "support/TestEnvironment.h"
 #include "support/WidgetFinders.h"
 #include "todoist/TodoistSettingsViews.h"
-#include "widgets/TriStateCheckbox.h"
 
 #include <QtTest>
 #include <QtWidgets>
 
 using namespace daybrook;
+using test::child;
 using test::click;
-
-template <typename T> T *child(QObject *root, const char *name) {
-    return root->findChild<T *>(QLatin1String(name));
-}
-
-void press(QWidget *widget, std::initializer_list<Qt::Key> keys) {
-    widget->setFocus();
-    for (Qt::Key key : keys)
-        QTest::keyClick(widget, key);
-}
 
 Q_DECLARE_METATYPE(daybrook::TabAvailability)
 Q_DECLARE_METATYPE(daybrook::CalendarRowState)
@@ -40,7 +23,6 @@ class SettingsWindowTest : public QObject {
 
 private Q_SLOTS:
     void init() { test::resetUserDefaults(); }
-    void cleanup() { QFile::remove(Autostart::entryPath()); }
 
     // ---- tabs ----
 
@@ -50,14 +32,10 @@ private Q_SLOTS:
         const QString head = QStringLiteral("general,integrations,"), none = head + "about";
         using A = CalendarAuthorization;
         using T = TabAvailability;
-        QTest::newRow("nothing") << T{false, true, true, A::NotDetermined} << none;
-        QTest::newRow("todoist") << T{true, true, false, A::FullAccess} << head + "todoist,about";
         QTest::newRow("calendar") << T{false, true, true, A::FullAccess} << head + "calendar,about";
         QTest::newRow("both") << T{true, true, true, A::FullAccess} << head + "todoist,calendar,about";
         QTest::newRow("full access, switched off") << T{false, true, false, A::FullAccess} << none;
-        QTest::newRow("restricted") << T{false, true, true, A::Restricted} << none;
         QTest::newRow("denied") << T{false, true, true, A::Denied} << none;
-        QTest::newRow("write only") << T{false, true, true, A(4)} << none;
         QTest::newRow("no calendar service") << T{false, false, true, A::FullAccess} << none;
     }
     void visibleTabsFollowTheRules() {
@@ -68,97 +46,6 @@ private Q_SLOTS:
         QTEST(raw.join(QLatin1Char(',')), "expected");
         for (const QString &text : raw)
             QCOMPARE(rawValue(*settingsTabFromRawValue(text)), text);
-    }
-
-    void tabRowAndGeneralPaneFollowTheUser() {
-        TodoistConfig todoist; // a service that could only ever reach this machine
-        todoist.apiBaseUrl = todoist.authorizeUrl = todoist.tokenUrl = QUrl("http://127.0.0.1:9");
-        AppStateDependencies dependencies;
-        dependencies.dataSource =
-            std::make_unique<DataSource>(nullptr, std::make_unique<TodoistService>(todoist));
-        AppState state(std::move(dependencies));
-        SettingsView view(&state, state.dataSource()->calendarService(),
-                          state.dataSource()->todoistService());
-        view.show();
-        const QList<SettingsTab> plain{SettingsTab::General, SettingsTab::Integrations, SettingsTab::About};
-        QWidget *pane = view.currentPane();
-        QVERIFY(qobject_cast<GeneralSettingsView *>(pane));
-        click(child<QCheckBox>(pane, "launchAtLogin"));
-        QVERIFY(QFile::exists(Autostart::entryPath()) && state.launchAtLogin());
-        click(child<QCheckBox>(pane, "preventScreenRecording")); // on by default
-        QVERIFY(!state.preventScreenRecording());
-
-        QVERIFY(child<QPushButton>(pane, "theme:system")->isChecked());
-        click(child<QPushButton>(pane, "theme:dark"));
-        QVERIFY(state.appearanceMode() == AppearanceMode::Dark && state.isDarkMode());
-        state.setAppearanceMode(AppearanceMode::Light); // from elsewhere
-        QVERIFY(child<QPushButton>(pane, "theme:light")->isChecked());
-
-        auto *start = child<QComboBox>(pane, "startTimePicker");
-        auto *end = child<QComboBox>(pane, "endTimePicker");
-        QCOMPARE(start->itemText(0) + end->itemText(0) + end->itemText(23), "00:0001:0024:00");
-        QCOMPARE(start->currentText() + end->currentText(), "07:0021:00");
-        // Start after end is accepted as it is.
-        press(start, {Qt::Key_End, Qt::Key_Up});
-        press(end, {Qt::Key_Home, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down});
-        QVERIFY(state.dayStartHour() == 22 && state.dayEndHour() == 6);
-        press(end, {Qt::Key_End});
-        QCOMPARE(state.dayEndHour(), 24);
-
-        // Switching the calendar on without access adds nothing.
-        state.dataSource()->calendarService()->setIsEnabled(false);
-        state.dataSource()->calendarService()->setIsEnabled(true);
-        QCOMPARE(view.visibleTabs(), plain);
-        // Arrow keys move along the row and stop at its ends.
-        press(view.tabBar(), {Qt::Key_Right});
-        QCOMPARE(view.selectedTab(), SettingsTab::Integrations);
-        press(view.tabBar(), {Qt::Key_Left, Qt::Key_Left});
-        QCOMPARE(view.selectedTab(), SettingsTab::General);
-        // Losing the tab that is shown lands on Integrations.
-        TabAvailability availability{false, true, true, CalendarAuthorization::FullAccess};
-        view.setAvailabilityOverride([&availability] { return availability; });
-        click(view.tabBar()->button(SettingsTab::Calendar));
-        QVERIFY(qobject_cast<CalendarSettingsView *>(view.currentPane()));
-        availability.calendarEnabled = false;
-        view.setAvailabilityOverride([&availability] { return availability; });
-        QCOMPARE(view.selectedTab(), SettingsTab::Integrations);
-        QCOMPARE(view.visibleTabs(), plain);
-        // The menu's About request selects About; again while there keeps the pane.
-        Notifications::instance().postDidRequestAboutTab();
-        QWidget *about = view.currentPane();
-        QVERIFY(qobject_cast<AboutSettingsView *>(about));
-        QSignalSpy changed(&view, &SettingsView::selectedTabChanged);
-        Notifications::instance().postDidRequestAboutTab();
-        QVERIFY(view.currentPane() == about && changed.isEmpty());
-    }
-
-    void screenPickerMovesTheBarAndTheWindowClosesLikeAPanel() {
-        AppDelegate delegate;
-        delegate.applicationDidFinishLaunching();
-        const QList<QScreen *> screens = QGuiApplication::screens();
-        delegate.openSettings();
-        auto *picker = child<QComboBox>(delegate.settingsWindow()->view()->currentPane(), "screenPicker");
-        QCOMPARE(picker->itemText(1), screens.at(1)->name());
-        QCOMPARE(picker->currentIndex(), -1); // nothing chosen yet
-        QSignalSpy posted(&Notifications::instance(), &Notifications::didSelectScreen);
-        press(picker, {Qt::Key_End});
-        QVERIFY(delegate.appState()->selectedScreenName() == screens.at(1)->name() && posted.size() == 1);
-        QCOMPARE(delegate.floatingBarWindow()->currentScreen(), screens.at(1));
-        // A change from elsewhere shows in the picker and moves the bar.
-        delegate.appState()->setSelectedScreenName(screens.at(0)->name());
-        QCOMPARE(picker->currentIndex(), 0);
-        QCOMPARE(delegate.floatingBarWindow()->currentScreen(), screens.at(0));
-        delegate.appState()->setSelectedScreenName("gone");
-        QCOMPARE(picker->currentIndex(), -1);
-
-        // The menu's About opens the same window on About; Ctrl+W closes it like a panel.
-        delegate.openAbout();
-        QPointer<SettingsWindow> window = delegate.settingsWindow();
-        QVERIFY(window && delegate.appState()->isSettingsOpen());
-        QCOMPARE(window->view()->selectedTab(), SettingsTab::About);
-        QTest::keyClick(window, Qt::Key_W, Qt::ControlModifier);
-        QVERIFY(!delegate.appState()->isSettingsOpen());
-        QTRY_VERIFY(window.isNull());
     }
 
     // ---- rows of the Integrations tab ----
@@ -225,17 +112,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("detail");
         test::setTimeZone("Europe/Berlin");
-        const char *times = "☀️ 06:05 → 🌙 17:40",
-                   *accurate = "Using your location for accurate times";
-        const char *requesting = "Requesting location...", *denied = "Location access denied";
+        const char *accurate = "Using your location for accurate times",
+                   *requesting = "Requesting location...";
         for (const auto &[name, has, on, status, rise, set, loading, text, detail] : {
                  std::tuple{"no state", false, true, 3, true, true, false, "Service unavailable", ""},
                  {"off", true, false, 2, true, true, false, "Show sunrise and sunset times on the bar", ""},
-                 {"denied", true, true, 2, false, false, false, denied, ""},
-                 {"denied, times kept", true, true, 2, true, true, false, denied, times},
-                 {"waiting", true, true, 0, false, false, false, requesting, ""},
+                 {"denied", true, true, 2, false, false, false, "Location access denied", ""},
                  {"loading", true, true, 3, false, false, true, requesting, "Loading..."},
-                 {"both times", true, true, 3, true, true, true, accurate, times},
+                 {"both times", true, true, 3, true, true, true, accurate, "☀️ 06:05 → 🌙 17:40"},
                  {"sunrise only", true, true, 3, true, false, false, accurate, ""},
                  {"sunset only", true, true, 3, false, true, false, requesting, ""},
              }) {
@@ -272,26 +156,6 @@ private Q_SLOTS:
             QVERIFY(shown.showsConnectedBadge == connected && shown.showsDetail == connected);
             QCOMPARE(shown.errorText, state.hasService ? state.error : std::nullopt);
         }
-        QCOMPARE(presentTodoistRow({true, true, 3, 5, std::nullopt}).detailText,
-                 "3 tasks with due times · 5 due today");
-    }
-
-    // ---- tri-state checkbox ----
-
-    void checkboxReportsTheWantedValue() {
-        TriStateCheckbox box;
-        box.resize(20, 20);
-        box.show();
-        QSignalSpy activated(&box, &TriStateCheckbox::activated);
-        for (auto [state, expected] :
-             {std::pair{ToggleState::All, false}, {ToggleState::Some, true}, {ToggleState::None, true}}) {
-            box.setState(state);
-            click(&box);
-            press(&box, {Qt::Key_Space});
-            // It keeps no state of its own.
-            QVERIFY(box.state() == state && activated.size() == 2);
-            QVERIFY(activated.takeFirst().at(0) == expected && activated.takeFirst().at(0) == expected);
-        }
     }
 
     // ---- About ----
@@ -320,14 +184,5 @@ private:
     QList<QUrl> m_opened;
 };
 
-int main(int argc, char *argv[]) {
-    const QByteArray screens = R"({"name": "eDP-1", "x": 0, "y": 0, "width": 1920, "height": 1080},
-        {"name": "DP-3", "x": 1920, "y": 0, "width": 2560, "height": 1440})";
-    return test::runOnScreens(argc, argv, screens, [&] {
-        QApplication::setQuitOnLastWindowClosed(false);
-        SettingsWindowTest test;
-        return QTest::qExec(&test, argc, argv);
-    });
-}
-
+QTEST_MAIN(SettingsWindowTest)
 #include "test_settings_window.moc"

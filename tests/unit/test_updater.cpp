@@ -79,7 +79,6 @@ private Q_SLOTS:
                  {"no version", "{\"url\": \"https://example.org/\"}", "1.2.0", 3, "\"version\""},
                  {"script link", release("2.0", "javascript:void"), "1.2.0", 3, "\"url\""},
                  {"markup in the link", release("2.0", "https://example.org/a\"><b>x</b>"), "1.2.0", 3, ""},
-                 {"missing", "404", "1.2.0", 3, "404"},
                  {"server error", "500", "1.2.0", 3, "500"},
                  {"too large", "huge", "1.2.0", 3, "too large"},
                  {"nothing listens", "", "1.2.0", 3, ""},
