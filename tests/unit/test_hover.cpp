@@ -1,6 +1,7 @@
-// The panel's expansion state machine, driven by real pointer events and its
-// own 0.6 s / 1.1 s timers (short real waits, no durations asserted), and the
-// window that follows it: only as tall as what is drawn, tooltips apart.
+// The panel's expansion state machine, driven by real pointer events, and the
+// window that follows it: only as tall as what is drawn, tooltips apart. Its
+// 0.6 s and 1.1 s waits are stretched to an hour and ended by the tests once
+// they are seen pending, so that no outcome depends on the machine's speed.
 #include "bar/BarRenderer.h"
 #include "bar/FloatingBarPanel.h"
 #include "core/Clock.h"
@@ -10,7 +11,6 @@
 #include <QApplication>
 #include <QCursor>
 #include <QMouseEvent>
-#include <QSignalSpy>
 #include <QTest>
 #include <memory>
 
@@ -26,6 +26,18 @@ class TestHover : public QObject {
 
     std::unique_ptr<AppState> m_app;
     std::unique_ptr<FloatingBarPanel> m_panel;
+    QTimer *m_expandTimer = nullptr, *m_collapseTimer = nullptr;
+
+    // Whether the wait runs once the queued reaction to the pointer has run.
+    bool pending(QTimer *timer) {
+        QCoreApplication::processEvents();
+        return timer->isActive();
+    }
+    void elapse(QTimer *timer) {
+        QVERIFY(pending(timer));
+        timer->stop();
+        QMetaObject::invokeMethod(timer, "timeout");
+    }
 
     // `point` is in the panel frame; the window shows a band of it.
     void moveTo(QPointF point) {
@@ -56,7 +68,8 @@ class TestHover : public QObject {
 
     void hoverUntilExpanded() {
         moveTo(onBar());
-        QTRY_VERIFY_WITH_TIMEOUT(m_panel->isExpanded(), 3000);
+        elapse(m_expandTimer);
+        QVERIFY(m_panel->isExpanded());
     }
 
 private Q_SLOTS:
@@ -72,6 +85,18 @@ private Q_SLOTS:
         QCursor::setPos(QPoint(10, 700));
         m_panel->show();
         QTest::qWait(50);
+        // Found by their lengths; the breathing hand's precise timer may have any.
+        for (QTimer *timer : m_panel->findChildren<QTimer *>(Qt::FindDirectChildrenOnly)) {
+            if (timer->timerType() != Qt::PreciseTimer &&
+                timer->interval() == FloatingBarPanel::expandDelayMs)
+                m_expandTimer = timer;
+            else if (timer->timerType() != Qt::PreciseTimer &&
+                     timer->interval() == FloatingBarPanel::collapseDelayMs)
+                m_collapseTimer = timer;
+        }
+        QVERIFY(m_expandTimer && m_collapseTimer);
+        m_expandTimer->setInterval(3600000);
+        m_collapseTimer->setInterval(3600000);
     }
 
     void cleanup() {
@@ -80,20 +105,18 @@ private Q_SLOTS:
     }
 
     void shortPassesDoNotExpandAndEachChangeRestartsTheWait() {
-        QSignalSpy expanded(m_panel.get(), &FloatingBarPanel::expandedChanged);
         moveTo(onBar());
-        QTest::qWait(300);
+        QVERIFY(pending(m_expandTimer));
         moveTo(QPointF(onBar().x(), 33)); // off the bar, still inside the window
-        QTest::qWait(1500);
-        QCOMPARE(expanded.count(), 0);
-        QVERIFY(!state().isLeaving());
-        // Bar -> hand -> bar, each step under 0.6 s.
+        QVERIFY(!pending(m_expandTimer) && !state().isLeaving());
+        // Bar -> hand -> bar: each step starts the wait again.
         for (const QPointF &point : {onBar(), onHand(), onBar()}) {
+            m_expandTimer->stop();
             moveTo(point);
-            QTest::qWait(400);
-            QVERIFY(!m_panel->isExpanded());
+            QVERIFY(pending(m_expandTimer) && !m_panel->isExpanded());
         }
-        QTRY_VERIFY_WITH_TIMEOUT(m_panel->isExpanded(), 3000);
+        elapse(m_expandTimer);
+        QVERIFY(m_panel->isExpanded());
     }
 
     void restingExpandsAndLeavingCollapses_data() {
@@ -118,26 +141,20 @@ private Q_SLOTS:
         leave(silently);
         QTRY_VERIFY(state().isLeaving());
         QVERIFY(m_panel->isExpanded());
-        QTRY_VERIFY_WITH_TIMEOUT(!m_panel->isExpanded(), 3000);
-        QVERIFY(!state().isLeaving() && !state().barContentHovered());
+        elapse(m_collapseTimer);
+        QVERIFY(!m_panel->isExpanded() && !state().isLeaving() && !state().barContentHovered());
         QTRY_COMPARE(band(), std::pair(centre, 2 * FloatingBarPanel::collapsedBandHalf));
     }
 
     void comingBackBeforeTheCollapseKeepsItOpen() {
         hoverUntilExpanded();
         leave();
-        QTRY_VERIFY(state().isLeaving());
-        QTest::qWait(500);
+        QVERIFY(pending(m_collapseTimer) && state().isLeaving());
         moveTo(onBar());
-        QTRY_VERIFY(!state().isLeaving());
-        QTest::qWait(1300);
-        QVERIFY(m_panel->isExpanded());
-
+        QVERIFY(!pending(m_collapseTimer) && !state().isLeaving() && m_panel->isExpanded());
         // Sliding from the bar onto the hand keeps it open too.
         moveTo(onHand());
-        QVERIFY(state().clockHandHovered());
-        QTest::qWait(1300);
-        QVERIFY(m_panel->isExpanded());
+        QVERIFY(!pending(m_collapseTimer) && state().clockHandHovered() && m_panel->isExpanded());
     }
 
     void pinsHold() {
@@ -145,7 +162,7 @@ private Q_SLOTS:
         QVERIFY(m_panel->isExpanded() && m_app->alwaysExpanded());
         moveTo(onBar());
         leave();
-        QTest::qWait(1400);
+        elapse(m_collapseTimer);
         QVERIFY(m_panel->isExpanded() && state().isLeaving());
         // Unpinning collapses at once.
         m_panel->setAlwaysExpanded(false);
@@ -178,7 +195,8 @@ private Q_SLOTS:
         const double x = state().xPosition(localTime(9, 42, 0, day));
         moveTo(QPointF(x, 25));
         QCOMPARE(state().hoveredElement(), HoveredElement::entry(QStringLiteral("review"), x));
-        QTRY_VERIFY_WITH_TIMEOUT(m_panel->isExpanded() && m_panel->visuals().tooltip, 3000);
+        elapse(m_expandTimer);
+        QTRY_VERIFY(m_panel->visuals().tooltip);
         QVERIFY(qAbs(std::get<TooltipContent::Entry>(m_panel->visuals().tooltip->value).x - x) < 1);
     }
 
