@@ -15,16 +15,11 @@
 #include <memory>
 
 using namespace daybrook;
+using daybrook::test::barEntry;
 
 namespace {
 QDateTime at(int hour, int minute = 0) {
-    return test::localTime(hour, minute, 0, QDate(2026, 6, 10));
-}
-
-TimeEntry block(const QString &id, int h1, int m1, int h2, int m2, const char *colour,
-                const QString &label = QString()) {
-    return CalendarEntry{id,          at(h1, m1), at(h2, m2), label, hexColor(QString::fromLatin1(colour)),
-                         std::nullopt};
+    return test::localTime(hour, minute, 0, test::barDay);
 }
 
 // The first and last row that is drawn in column x.
@@ -141,11 +136,9 @@ private Q_SLOTS:
     }
 
     void splitsAGroupIntoEqualBands() {
-        setEntries({block(QStringLiteral("a"), 9, 0, 12, 0, "#FF0000"),
-                    block(QStringLiteral("b"), 9, 30, 11, 0, "#00C000"),
-                    block(QStringLiteral("c"), 10, 0, 10, 30, "#0000FF"),
-                    block(QStringLiteral("alone"), 16, 0, 17, 0, "#FF0000"),
-                    block(QStringLiteral("grey"), 18, 0, 21, 0, "#808080", QStringLiteral("\u2615 Coffee"))});
+        setEntries({barEntry("a", 900, 1200, "#FF0000"), barEntry("b", 930, 1100, "#00C000"),
+                    barEntry("c", 1000, 1030, "#0000FF"), barEntry("alone", 1600, 1700, "#FF0000"),
+                    barEntry("grey", 1800, 2100, "#808080", QStringLiteral("\u2615 Coffee"))});
         state().setIsExpanded(true);
         const QImage image = grab();
         const int x = int(state().xPosition(at(10, 20)));
@@ -200,7 +193,8 @@ private Q_SLOTS:
     void laysOutEntriesOncePerChange() {
         TimeEntryList entries;
         for (int i = 0; i < 300; ++i)
-            entries.append(block(QStringLiteral("e%1").arg(i), 9 + i % 10, 0, 10 + i % 10, 30, "#FF0000"));
+            entries.append(
+                barEntry(QStringLiteral("e%1").arg(i), 900 + i % 10 * 100, 1030 + i % 10 * 100, "#FF0000"));
         setEntries(entries);
         const auto paint = [&] {
             grab();

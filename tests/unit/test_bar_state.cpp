@@ -12,23 +12,11 @@
 #include <limits>
 
 using namespace daybrook;
+using daybrook::test::barEntry;
 
 namespace {
 QDateTime at(int hour, int minute = 0) {
-    return test::localTime(hour, minute, 0, QDate(2026, 6, 10));
-}
-
-TimeEntry entry(const QString &id, const QDateTime &start, std::optional<QDateTime> end) {
-    return CalendarEntry{id, start, end, id, hexColor(u"#4285F4"), QStringLiteral("Work")};
-}
-
-// From and to as hhmm.
-TimeEntry entry(const char *id, int from, int to) {
-    return entry(QString::fromLatin1(id), at(from / 100, from % 100), at(to / 100, to % 100));
-}
-
-void setEntries(BarState &state, const TimeEntryList &entries) {
-    state.setPreviewData(BarPreviewData{entries});
+    return test::localTime(hour, minute, 0, test::barDay);
 }
 
 // A bar 1450 px wide, 7 to 21 without application state, at `now`.
@@ -36,8 +24,9 @@ struct Bar : BarState {
     explicit Bar(const QDateTime &now, const TimeEntryList &entries = {}) {
         setCurrentTime(now);
         setFrame(QRectF(0, 0, 1450, 150));
-        setEntries(*this, entries);
+        setEntries(entries);
     }
+    void setEntries(const TimeEntryList &entries) { setPreviewData(BarPreviewData{entries}); }
 };
 } // namespace
 
@@ -155,20 +144,20 @@ private Q_SLOTS:
 
     void givesEveryEntryAVisibleFrameAndStatus() {
         Bar state(at(12));
-        const EntryFrame hour = state.entryFrame(entry("a", 900, 1000));
+        const EntryFrame hour = state.entryFrame(barEntry("a", 900, 1000));
         QVERIFY(hour.x == 1450 * 2.25 / 14.5 && qAbs(hour.width - 100) < 1e-9);
         // An end before the start.
-        QCOMPARE(state.entryFrame(entry("c", 1000, 900)).width, 2.0);
+        QCOMPARE(state.entryFrame(barEntry("c", 1000, 900)).width, 2.0);
         // An open entry runs until now and is never past.
-        const TimeEntry open = entry(QStringLiteral("e"), at(11), std::nullopt);
+        const TimeEntry open = barEntry("e", 1100, -1);
         QVERIFY(qAbs(state.entryFrame(open).x + state.entryFrame(open).width - state.xPosition(at(12))) <
                 1e-9);
         // Starting or ending exactly now is current.
         using enum EntryTimeStatus;
         const QList<std::pair<TimeEntry, EntryTimeStatus>> cases{
-            {entry("a", 900, 1000), Past},     {entry("b", 1300, 1400), Future},
-            {entry("c", 1100, 1300), Current}, {entry("d", 1200, 1300), Current},
-            {entry("e", 1100, 1200), Current}, {open, Current}};
+            {barEntry("a", 900, 1000), Past},     {barEntry("b", 1300, 1400), Future},
+            {barEntry("c", 1100, 1300), Current}, {barEntry("d", 1200, 1300), Current},
+            {barEntry("e", 1100, 1200), Current}, {open, Current}};
         for (const auto &[e, status] : cases)
             QCOMPARE(state.status(e), status);
         state.setCurrentTime(at(23));
@@ -181,22 +170,22 @@ private Q_SLOTS:
         QTest::addColumn<TimeEntryList>("entries");
         QTest::addColumn<QString>("layout"); // row/rows of each entry
         QTest::newRow("chain of three")
-            << TimeEntryList{entry("a", 900, 1000), entry("b", 930, 1030), entry("c", 1000, 1100)}
+            << TimeEntryList{barEntry("a", 900, 1000), barEntry("b", 930, 1030), barEntry("c", 1000, 1100)}
             << "0/2 1/2 0/2";
-        QTest::newRow("touching") << TimeEntryList{entry("a", 900, 1000), entry("b", 1000, 1100)}
+        QTest::newRow("touching") << TimeEntryList{barEntry("a", 900, 1000), barEntry("b", 1000, 1100)}
                                   << "0/1 0/1";
         QTest::newRow("starts 300 s apart count as close: longer first")
-            << TimeEntryList{entry("short", 900, 930), entry("long", 905, 1200)} << "1/2 0/2";
+            << TimeEntryList{barEntry("short", 900, 930), barEntry("long", 905, 1200)} << "1/2 0/2";
         QTest::newRow("starts 360 s apart in start order")
-            << TimeEntryList{entry("short", 900, 930), entry("long", 906, 1200)} << "0/2 1/2";
+            << TimeEntryList{barEntry("short", 900, 930), barEntry("long", 906, 1200)} << "0/2 1/2";
         QTest::newRow("three rows, then an isolated entry")
-            << TimeEntryList{entry("a", 900, 1200), entry("b", 930, 1100), entry("c", 1000, 1030),
-                             entry("d", 1500, 1600)}
+            << TimeEntryList{barEntry("a", 900, 1200), barEntry("b", 930, 1100), barEntry("c", 1000, 1030),
+                             barEntry("d", 1500, 1600)}
             << "0/3 1/3 2/3 0/1";
         // The second "b" links "c" into the first group through the shared id,
         // and both "b" read the first one's row.
-        QTest::newRow("repeated id") << TimeEntryList{entry("a", 900, 1000), entry("b", 930, 1100),
-                                                      entry("b", 1600, 1700), entry("c", 1630, 1800)}
+        QTest::newRow("repeated id") << TimeEntryList{barEntry("a", 900, 1000), barEntry("b", 930, 1100),
+                                                      barEntry("b", 1600, 1700), barEntry("c", 1630, 1800)}
                                      << "0/2 1/2 1/2 0/2";
     }
 
@@ -212,22 +201,21 @@ private Q_SLOTS:
 
     void keepsTheCacheUntilTheIdsChange() {
         // An open entry from 08:00 overlaps 10:00-10:30 while it is 11:00.
-        TimeEntryList entries{entry(QStringLiteral("open"), at(8), std::nullopt),
-                              entry("meeting", 1000, 1030)};
+        TimeEntryList entries{barEntry("open", 800, -1), barEntry("meeting", 1000, 1030)};
         Bar state(at(11), entries);
         QCOMPARE(state.layout(entries[1]).row, 1);
         // Neither time moving back before the meeting nor new times under the
         // same ids rebuild the rows.
         state.setCurrentTime(at(9));
-        entries[1] = entry("meeting", 1800, 1900);
-        setEntries(state, entries);
+        entries[1] = barEntry("meeting", 1800, 1900);
+        state.setEntries(entries);
         QVERIFY(state.layout(entries[1]).totalRows == 2 && state.layoutComputationCount() == 1);
         // Reordering does.
-        setEntries(state, {entries[1], entries[0]});
+        state.setEntries({entries[1], entries[0]});
         QVERIFY(state.layout(entries[1]).row == 0 && state.layout(entries[1]).totalRows == 1);
         QCOMPARE(state.layoutComputationCount(), 2);
         // An empty list: no rows, one row in total; unknown ids read row 0 of 1.
-        setEntries(state, {});
+        state.setEntries({});
         QVERIFY(state.layout(entries[0]).row == 0 && state.layout(entries[0]).totalRows == 1);
         QVERIFY(state.cachedTotalRows() == 1 && state.cachedEntryLayouts().isEmpty());
     }
@@ -244,8 +232,12 @@ private Q_SLOTS:
                 const QDateTime start = at(7).addSecs(60 * qint64(random.bounded(crowded ? 180 : 840)) +
                                                       (random.bounded(4) == 0 ? random.bounded(300) : 0));
                 const QDateTime end = start.addSecs(60 * random.bounded(5, 180));
-                entries.append(entry(QStringLiteral("e%1").arg(i), start,
-                                     random.bounded(15) ? std::optional(end) : std::nullopt));
+                entries.append(CalendarEntry{QStringLiteral("e%1").arg(i),
+                                             start,
+                                             random.bounded(15) ? std::optional(end) : std::nullopt,
+                                             {},
+                                             {},
+                                             {}});
             }
             Bar state(at(13), entries);
             int used = 0;
@@ -277,8 +269,8 @@ private Q_SLOTS:
     }
 
     void derivesTheTooltipFromTheHover() {
-        const TimeEntry review = entry("review", 900, 1030);
-        Bar state(at(12, 7), {entry(QStringLiteral("open"), at(8, 15), std::nullopt), review});
+        const TimeEntry review = barEntry("review", 900, 1030);
+        Bar state(at(12, 7), {barEntry("open", 815, -1), review});
         // Tick tooltips need no expansion; hour 21 sits at 14.25 / 14.5.
         state.updateHover(HoveredElement::tick(21), true);
         const auto tick = std::get<TooltipContent::Tick>(state.activeTooltip().value().value);
@@ -300,7 +292,7 @@ private Q_SLOTS:
         state.updateHover(HoveredElement::entry(QStringLiteral("open"), 300), true);
         QCOMPARE(state.timeText()->timeRange, QStringLiteral("08:15 \u2013 now"));
         // The entry disappearing from the list ends its tooltip.
-        setEntries(state, {review});
+        state.setEntries({review});
         QVERIFY(!state.activeTooltip());
     }
 

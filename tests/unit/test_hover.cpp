@@ -17,10 +17,6 @@
 using namespace daybrook;
 using daybrook::test::localTime;
 
-namespace {
-const QDate day(2026, 6, 10);
-}
-
 class TestHover : public QObject {
     Q_OBJECT
 
@@ -77,7 +73,7 @@ private Q_SLOTS:
 
     void init() {
         test::resetUserDefaults();
-        Clock::freezeAt(localTime(12, 0, 0, day));
+        Clock::freezeAt(localTime(12, 0, 0, test::barDay));
         m_app = std::make_unique<AppState>();
         m_panel = std::make_unique<FloatingBarPanel>(m_app.get(), QApplication::primaryScreen());
         // The pointer starts far below the panel, so that showing it
@@ -189,10 +185,8 @@ private Q_SLOTS:
     }
 
     void entryTooltipsFollowThePointerOnceExpanded() {
-        state().setPreviewData(BarPreviewData{
-            {CalendarEntry{QStringLiteral("review"), localTime(9, 0, 0, day), localTime(10, 30, 0, day),
-                           QStringLiteral("Design review"), hexColor(u"#8E24AA"), QStringLiteral("Work")}}});
-        const double x = state().xPosition(localTime(9, 42, 0, day));
+        state().setPreviewData(BarPreviewData{{test::barEntry("review", 900, 1030)}});
+        const double x = state().xPosition(localTime(9, 42, 0, test::barDay));
         moveTo(QPointF(x, 25));
         QCOMPARE(state().hoveredElement(), HoveredElement::entry(QStringLiteral("review"), x));
         elapse(m_expandTimer);
