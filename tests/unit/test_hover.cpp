@@ -24,15 +24,14 @@ class TestHover : public QObject {
     std::unique_ptr<FloatingBarPanel> m_panel;
     QTimer *m_expandTimer = nullptr, *m_collapseTimer = nullptr;
 
-    // Whether the wait runs once the queued reaction to the pointer has run.
-    bool pending(QTimer *timer) {
+    // Whether the wait runs once the queued reaction to the pointer has run;
+    // `end` ends it as if its time had come.
+    bool pending(QTimer *timer, bool end = false) {
         QCoreApplication::processEvents();
-        return timer->isActive();
-    }
-    void elapse(QTimer *timer) {
-        QVERIFY(pending(timer));
-        timer->stop();
-        QMetaObject::invokeMethod(timer, "timeout");
+        const bool active = timer->isActive();
+        if (active && end)
+            timer->stop(), QMetaObject::invokeMethod(timer, "timeout");
+        return active;
     }
 
     // `point` is in the panel frame; the window shows a band of it.
@@ -64,7 +63,7 @@ class TestHover : public QObject {
 
     void hoverUntilExpanded() {
         moveTo(onBar());
-        elapse(m_expandTimer);
+        QVERIFY(pending(m_expandTimer, true));
         QVERIFY(m_panel->isExpanded());
     }
 
@@ -82,14 +81,14 @@ private Q_SLOTS:
         m_panel->show();
         QTest::qWait(50);
         // Found by their lengths; the breathing hand's precise timer may have any.
-        for (QTimer *timer : m_panel->findChildren<QTimer *>(Qt::FindDirectChildrenOnly)) {
-            if (timer->timerType() != Qt::PreciseTimer &&
-                timer->interval() == FloatingBarPanel::expandDelayMs)
-                m_expandTimer = timer;
-            else if (timer->timerType() != Qt::PreciseTimer &&
-                     timer->interval() == FloatingBarPanel::collapseDelayMs)
-                m_collapseTimer = timer;
-        }
+        const auto timer = [&](int ms) -> QTimer * {
+            for (QTimer *t : m_panel->findChildren<QTimer *>(Qt::FindDirectChildrenOnly))
+                if (t->timerType() != Qt::PreciseTimer && t->interval() == ms)
+                    return t;
+            return nullptr;
+        };
+        m_expandTimer = timer(FloatingBarPanel::expandDelayMs);
+        m_collapseTimer = timer(FloatingBarPanel::collapseDelayMs);
         QVERIFY(m_expandTimer && m_collapseTimer);
         m_expandTimer->setInterval(3600000);
         m_collapseTimer->setInterval(3600000);
@@ -111,7 +110,7 @@ private Q_SLOTS:
             moveTo(point);
             QVERIFY(pending(m_expandTimer) && !m_panel->isExpanded());
         }
-        elapse(m_expandTimer);
+        QVERIFY(pending(m_expandTimer, true));
         QVERIFY(m_panel->isExpanded());
     }
 
@@ -137,7 +136,7 @@ private Q_SLOTS:
         leave(silently);
         QTRY_VERIFY(state().isLeaving());
         QVERIFY(m_panel->isExpanded());
-        elapse(m_collapseTimer);
+        QVERIFY(pending(m_collapseTimer, true));
         QVERIFY(!m_panel->isExpanded() && !state().isLeaving() && !state().barContentHovered());
         QTRY_COMPARE(band(), std::pair(centre, 2 * FloatingBarPanel::collapsedBandHalf));
     }
@@ -158,7 +157,7 @@ private Q_SLOTS:
         QVERIFY(m_panel->isExpanded() && m_app->alwaysExpanded());
         moveTo(onBar());
         leave();
-        elapse(m_collapseTimer);
+        QVERIFY(pending(m_collapseTimer, true));
         QVERIFY(m_panel->isExpanded() && state().isLeaving());
         // Unpinning collapses at once.
         m_panel->setAlwaysExpanded(false);
@@ -189,7 +188,7 @@ private Q_SLOTS:
         const double x = state().xPosition(localTime(9, 42, 0, test::barDay));
         moveTo(QPointF(x, 25));
         QCOMPARE(state().hoveredElement(), HoveredElement::entry(QStringLiteral("review"), x));
-        elapse(m_expandTimer);
+        QVERIFY(pending(m_expandTimer, true));
         QTRY_VERIFY(m_panel->visuals().tooltip);
         QVERIFY(qAbs(std::get<TooltipContent::Entry>(m_panel->visuals().tooltip->value).x - x) < 1);
     }

@@ -21,8 +21,7 @@ constexpr uid_t stranger = 65534;
 // process itself is the one short of descriptors).
 int sendRaw(const QByteArray &bytes) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
+    sockaddr_un address{AF_UNIX, {}};
     const QByteArray path = QFile::encodeName(SingleInstance::socketPath());
     std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
     if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0 ||
