@@ -168,10 +168,9 @@ private Q_SLOTS:
     }
 
     void theLateLeaveOfThePreviousTickKeepsTheCurrentOne() {
-        const double y = 24;
-        moveTo(QPointF(state().hourX(9), y));
-        QCOMPARE(state().hoveredElement(), HoveredElement::tick(9));
-        moveTo(QPointF(state().hourX(10), y));
+        // Moving on to the next tick reports its enter before the previous one's leave.
+        moveTo(QPointF(state().hourX(9), 24));
+        moveTo(QPointF(state().hourX(10), 24));
         QCOMPARE(state().hoveredElement(), HoveredElement::tick(10));
         // The tooltip is on its way in, in a window of its own under the bar.
         QTRY_VERIFY(m_panel->tooltipWindow() && m_panel->tooltipWindow()->isVisible());
