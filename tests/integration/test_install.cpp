@@ -31,11 +31,10 @@ QStringList metainfo(const QString &path, const char *element, const char *attri
     QFile file(path);
     QStringList found;
     QXmlStreamReader xml(file.open(QIODevice::ReadOnly) ? &file : nullptr);
-    while (!xml.atEnd()) {
+    while (!xml.atEnd())
         if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String(element))
             found.append(attribute ? xml.attributes().value(QLatin1String(attribute)).toString()
                                    : xml.readElementText());
-    }
     return xml.hasError() ? QStringList{QStringLiteral("<invalid>")} : found;
 }
 

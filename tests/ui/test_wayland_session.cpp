@@ -74,7 +74,7 @@ class WaylandSessionTest : public QObject {
         for (auto it = size.globalMatch(nativeOutput()); it.hasNext();)
             nativeHeight = it.next().captured(1).toInt();
         const QString line = u"click %1 %2\n"_s.arg(at.x()).arg(at.y() - (1080 - nativeHeight));
-        return QTest::qWaitFor([&] { return nativeOutput().contains(line); }, 5000);
+        return QTest::qWaitFor([&] { return nativeOutput().contains(line); }, 10000);
     }
 
 private Q_SLOTS:

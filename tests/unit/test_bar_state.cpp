@@ -228,13 +228,10 @@ private Q_SLOTS:
             for (int i = 0, n = int(random.bounded(crowded ? 100 : 1, crowded ? 400 : 40)); i < n; ++i) {
                 const QDateTime start = at(7).addSecs(60 * qint64(random.bounded(crowded ? 180 : 840)) +
                                                       (random.bounded(4) == 0 ? random.bounded(300) : 0));
-                const QDateTime end = start.addSecs(60 * random.bounded(5, 180));
-                entries.append(CalendarEntry{QStringLiteral("e%1").arg(i),
-                                             start,
-                                             random.bounded(15) ? std::optional(end) : std::nullopt,
-                                             {},
-                                             {},
-                                             {}});
+                std::optional<QDateTime> end = start.addSecs(60 * random.bounded(5, 180));
+                if (random.bounded(15) == 0)
+                    end.reset();
+                entries.append(CalendarEntry{QStringLiteral("e%1").arg(i), start, end, {}, {}, {}});
             }
             Bar state(at(13), entries);
             int used = 0;
@@ -242,12 +239,11 @@ private Q_SLOTS:
                 const EntryLayout a = state.layout(entries[i]);
                 QVERIFY(a.row < a.totalRows);
                 used = std::max(used, a.row + 1);
-                for (qsizetype j = i + 1; j < entries.size(); ++j) {
-                    const EntryLayout b = state.layout(entries[j]);
-                    if (state.entriesOverlap(entries[i], entries[j]))
+                for (qsizetype j = i + 1; j < entries.size(); ++j)
+                    if (const EntryLayout b = state.layout(entries[j]);
+                        state.entriesOverlap(entries[i], entries[j]))
                         QVERIFY2(a.row != b.row && a.totalRows == b.totalRows,
                                  qPrintable(QString::number(round)));
-                }
             }
             QCOMPARE(state.cachedTotalRows(), used);
         }
