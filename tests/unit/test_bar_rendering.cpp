@@ -37,10 +37,8 @@ bool isRed(QRgb c) {
 
 // Red, green, blue and alpha, printed when they differ.
 bool same(const Color &v, double r, double g, double b, double a = 1) {
-    const bool close = qAbs(v.red - r) + qAbs(v.green - g) + qAbs(v.blue - b) + qAbs(v.alpha - a) < 1e-6;
-    if (!close)
-        qWarning("%.9f %.9f %.9f %.9f", v.red, v.green, v.blue, v.alpha);
-    return close;
+    const double off = qAbs(v.red - r) + qAbs(v.green - g) + qAbs(v.blue - b) + qAbs(v.alpha - a);
+    return off < 1e-6 || (qWarning("%.9f %.9f %.9f %.9f", v.red, v.green, v.blue, v.alpha), false);
 }
 } // namespace
 

@@ -64,13 +64,12 @@ private Q_SLOTS:
     // values, clamped to the day, and has at most 25 ticks.
     void boundsTheDayRange() {
         constexpr int huge = std::numeric_limits<int>::max(), tiny = std::numeric_limits<int>::min();
-        const QDateTime before = at(0).addSecs(-900), after = at(0, 15).addDays(1);
         const QList<std::tuple<int, int, QDateTime, QDateTime, int>> cases{
             {6, 22, at(5, 45), at(22, 15), 17},
             {22, 6, at(5, 45), at(22, 15), 17},
             {9, 9, at(8, 45), at(9, 15), 1},
-            {7, huge, at(6, 45), after, 18},
-            {tiny, 21, before, at(21, 15), 22}};
+            {7, huge, at(6, 45), at(0, 15).addDays(1), 18},
+            {tiny, 21, at(0).addSecs(-900), at(21, 15), 22}};
         for (const auto &[start, end, from, to, ticks] : cases) {
             auto app = std::make_unique<AppState>();
             app->setDayStartHour(start);

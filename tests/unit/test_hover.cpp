@@ -152,7 +152,7 @@ private Q_SLOTS:
         QVERIFY(!pending(m_collapseTimer) && state().clockHandHovered() && m_panel->isExpanded());
     }
 
-    void pinsHold() {
+    void followsPinAndProtectionSettings() {
         m_panel->setAlwaysExpanded(true);
         QVERIFY(m_panel->isExpanded() && m_app->alwaysExpanded());
         moveTo(onBar());
@@ -165,9 +165,16 @@ private Q_SLOTS:
         // A stored pin expands a new panel at creation.
         m_app->setAlwaysExpanded(true);
         QVERIFY(FloatingBarPanel(m_app.get(), QApplication::primaryScreen()).isExpanded());
+
+        // Capture protection follows its setting both ways.
+        QVERIFY(m_panel->isCaptureProtected());
+        m_app->setPreventScreenRecording(false);
+        QTRY_VERIFY(!m_panel->isCaptureProtected());
+        m_app->setPreventScreenRecording(true);
+        QTRY_VERIFY(m_panel->isCaptureProtected());
     }
 
-    void theLateLeaveOfThePreviousTickKeepsTheCurrentOne() {
+    void tooltipsFollowThePointerAndSurviveLateLeaves() {
         // Moving on to the next tick reports its enter before the previous one's leave.
         moveTo(QPointF(state().hourX(9), 24));
         moveTo(QPointF(state().hourX(10), 24));
@@ -180,9 +187,8 @@ private Q_SLOTS:
         leave();
         QVERIFY(!state().hoveredElement());
         QTRY_VERIFY(!m_panel->visuals().tooltip.has_value() && !tip->isVisible());
-    }
 
-    void entryTooltipsFollowThePointerOnceExpanded() {
+        // An entry's tooltip follows the pointer once the bar has expanded.
         state().setPreviewData(BarPreviewData{{test::barEntry("review", 900, 1030)}});
         const double x = state().xPosition(localTime(9, 42, 0, test::barDay));
         moveTo(QPointF(x, 25));
@@ -190,14 +196,6 @@ private Q_SLOTS:
         QVERIFY(pending(m_expandTimer, true));
         QTRY_VERIFY(m_panel->visuals().tooltip);
         QVERIFY(qAbs(std::get<TooltipContent::Entry>(m_panel->visuals().tooltip->value).x - x) < 1);
-    }
-
-    void tracksTheProtectionSetting() {
-        QVERIFY(m_panel->isCaptureProtected());
-        m_app->setPreventScreenRecording(false);
-        QTRY_VERIFY(!m_panel->isCaptureProtected());
-        m_app->setPreventScreenRecording(true);
-        QTRY_VERIFY(m_panel->isCaptureProtected());
     }
 };
 
