@@ -20,14 +20,12 @@ ToolResult runTool(const QString &program, const QStringList &arguments,
     return {exited ? process.exitCode() : -1, process.readAll() + (finished ? "" : " (did not finish)")};
 }
 
-ToolResult installBuild(const QString &prefix, const QProcessEnvironment &environment,
-                        const QString &component) {
+ToolResult installBuild(const QString &prefix, const QProcessEnvironment &environment) {
     const QString buildDir = qEnvironmentVariable("DAYBROOK_BUILD_DIR");
     const QString cmake = QStandardPaths::findExecutable(QStringLiteral("cmake"));
     if (buildDir.isEmpty() || cmake.isEmpty())
         return {-1, "DAYBROOK_BUILD_DIR is not set or cmake is not on the PATH"};
-    const QStringList only = component.isEmpty() ? QStringList() : QStringList{"--component", component};
-    return runTool(cmake, QStringList{"--install", buildDir, "--prefix", prefix} + only, environment);
+    return runTool(cmake, {"--install", buildDir, "--prefix", prefix}, environment);
 }
 
 QString desktopEntryValue(const QString &entryPath, const char *key) {

@@ -16,13 +16,10 @@ struct ToolResult {
 ToolResult runTool(const QString &program, const QStringList &arguments,
                    const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
 
-// Installs the build under test (DAYBROOK_BUILD_DIR) with `cmake --install`.
-// CMake writes the list of installed files to one place in the build folder
-// per component: tests that read it install all components, others name the
-// component so that they run alongside without replacing that list.
+// Installs the build under test (DAYBROOK_BUILD_DIR) with `cmake --install`,
+// which lists the installed files in the build folder's install_manifest.txt.
 ToolResult installBuild(const QString &prefix,
-                        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
-                        const QString &component = QString());
+                        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
 
 // A key of the [Desktop Entry] group, read with GLib's key file parser; null when absent.
 QString desktopEntryValue(const QString &entryPath, const char *key);

@@ -40,7 +40,7 @@ public:
     // it; the panel's lower edge, 0 when the desktop did not come up.
     int startDesktop(const QString &wm) {
         QProcess *desktop = start(support(QStringLiteral("x11-desktop.sh")), {wm});
-        (void)QTest::qWaitFor([&] { return desktop->canReadLine(); }, 30000); // else no fields: edge 0
+        (void)QTest::qWaitFor([&] { return desktop->canReadLine(); }, 60000); // else no fields: edge 0
         const QStringList ready =
             QString::fromLocal8Bit(desktop->readLine()).trimmed().split(QLatin1Char(' '));
         env.insert(QStringLiteral("DISPLAY"), ready.value(1));

@@ -25,6 +25,16 @@ QDateTime localTime(int hour, int minute, int second, QDate date) {
     return QDateTime(day, QTime(hour, minute, second), Qt::LocalTime).toUTC();
 }
 
+TimeEntry barEntry(QAnyStringView id, int from, int to, const char *colour, const QString &label) {
+    const auto time = [](int hhmm) { return localTime(hhmm / 100, hhmm % 100, 0, barDay); };
+    return CalendarEntry{id.toString(),
+                         time(from),
+                         to < 0 ? std::nullopt : std::optional(time(to)),
+                         label,
+                         hexColor(QString::fromLatin1(colour)),
+                         std::nullopt};
+}
+
 void setTimeZone(const QByteArray &tz) {
     qputenv("TZ", tz);
     ::tzset();

@@ -62,7 +62,7 @@ class TestPanelX11 : public QObject {
     }
 
     static bool eventually(const std::function<bool()> &condition) {
-        return QTest::qWaitFor(condition, 8000);
+        return QTest::qWaitFor(condition, 15000);
     }
 
 private Q_SLOTS:

@@ -4,7 +4,6 @@
 // remote-desktop D-Bus interface, and a StatusNotifierItem watcher on a private bus.
 // One session for every check: starting the compositor takes seconds.
 
-#include "BuildConfig.h"
 #include "support/Processes.h"
 
 #include <QDBusConnection>
@@ -75,7 +74,7 @@ class WaylandSessionTest : public QObject {
         for (auto it = size.globalMatch(nativeOutput()); it.hasNext();)
             nativeHeight = it.next().captured(1).toInt();
         const QString line = u"click %1 %2\n"_s.arg(at.x()).arg(at.y() - (1080 - nativeHeight));
-        return QTest::qWaitFor([&] { return nativeOutput().contains(line); }, 5000);
+        return QTest::qWaitFor([&] { return nativeOutput().contains(line); }, 10000);
     }
 
 private Q_SLOTS:
@@ -123,11 +122,9 @@ private Q_SLOTS:
         m_collapsed = bar();
         // The collapsed band (6 px) lies right under the panel, the window no
         // taller than the expanded bar (32 px).
-        QVERIFY2(m_collapsed.left() == 0 && m_collapsed.top() <= panelHeight &&
-                     m_collapsed.bottom() >= panelHeight + 5 && m_collapsed.bottom() < panelHeight + 32,
-                 qPrintable(u"bar window at x %1, y %2..%3"_s.arg(m_collapsed.left())
-                                .arg(m_collapsed.top())
-                                .arg(m_collapsed.bottom())));
+        QCOMPARE(m_collapsed.left(), 0);
+        QVERIFY(m_collapsed.top() <= panelHeight && m_collapsed.bottom() >= panelHeight + 5 &&
+                m_collapsed.bottom() < panelHeight + 32);
 
         auto connection = QDBusConnection::connectToBus(address, u"session"_s);
         QVERIFY(connection.isConnected());
@@ -145,16 +142,11 @@ private Q_SLOTS:
         moveTo(QPoint(screenWidth / 2, 600));
     }
 
-    void clicksUnderTheBarReachTheNativeWindow_data() {
-        QTest::addColumn<QPoint>("at");
-        QTest::newRow("middle of the screen") << QPoint(700, 540);
-        QTest::newRow("just below the bar's window") << QPoint(710, m_collapsed.bottom() + 2);
-        QTest::newRow("where a 150-px window would reach") << QPoint(720, panelHeight + 100);
-    }
     void clicksUnderTheBarReachTheNativeWindow() {
-        QFETCH(QPoint, at);
-        QTRY_COMPARE_WITH_TIMEOUT(bar(), m_collapsed, 10000);
-        QVERIFY(clickReachesNativeWindow(at));
+        QCOMPARE(bar(), m_collapsed);
+        // Just below the bar's window, and where a 150-px window would reach.
+        for (const QPoint &at : {QPoint(710, m_collapsed.bottom() + 2), QPoint(720, panelHeight + 100)})
+            QVERIFY(clickReachesNativeWindow(at));
     }
 
     // After the clicks above focused and raised the native window.
@@ -170,17 +162,11 @@ private Q_SLOTS:
     }
 
     void trayMenuOnAStatusNotifierHost() {
-        QTRY_VERIFY_WITH_TIMEOUT(!tray({u"item"_s, u"Title"_s}).isEmpty(), 10000);
-        QStringList menu = tray({u"menu"_s}).split(QLatin1Char('\n'));
-        QCOMPARE(menu.size(), 10);
-        QVERIFY2(QRegularExpression(u"^1\\|.+\\|1$"_s).match(menu.takeAt(4)).hasMatch(),
-                 "one checked screen");
-        const QString version = QString::fromUtf8(daybrook::build::version);
-        QCOMPARE(menu, QStringList({u"0|Hide Bar|0"_s, u"0|Always Expanded|0"_s, u"0|Start on Login|0"_s,
-                                    u"0|Display|-1"_s,
-                                    u"0|Version: %1|-1"_s.arg(version.isEmpty() ? u"?"_s : version),
-                                    u"0|Check for Updates...|-1"_s, u"0|About Daybrook|-1"_s,
-                                    u"0|Settings...|-1"_s, u"0|Quit|-1"_s}));
+        QTRY_COMPARE_WITH_TIMEOUT(tray({u"item"_s, u"Title"_s}), u"Daybrook"_s, 10000);
+        // Exported whole (its texts are the menu's own test's), with one screen checked.
+        const QStringList menu = tray({u"menu"_s}).split(u'\n');
+        QVERIFY2(menu.size() == 10 && menu.filter(QRegularExpression(u"^1\\|.+\\|1$"_s)).size() == 1,
+                 qPrintable(menu.join(u' ')));
 
         // "Hide Bar" hides the bar and is checked; choosing it again brings the bar back in place.
         for (const bool hidden : {true, false}) {
@@ -192,7 +178,6 @@ private Q_SLOTS:
         // Shown again while the pointer is on the native window (XWayland keeps the
         // pointer's last position over one of its windows: here the bar's band).
         QVERIFY(clickReachesNativeWindow({1500, m_collapsed.bottom() + 2}));
-        QCOMPARE(tray({u"item"_s, u"Title"_s}), u"Daybrook"_s);
     }
 };
 

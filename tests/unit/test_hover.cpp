@@ -1,6 +1,7 @@
-// The panel's expansion state machine, driven by real pointer events and its
-// own 0.6 s / 1.1 s timers (short real waits, no durations asserted), and the
-// window that follows it: only as tall as what is drawn, tooltips apart.
+// The panel's expansion state machine, driven by real pointer events, and the
+// window that follows it: only as tall as what is drawn, tooltips apart. Its
+// 0.6 s and 1.1 s waits are stretched to an hour and ended by the tests once
+// they are seen pending, so that no outcome depends on the machine's speed.
 #include "bar/BarRenderer.h"
 #include "bar/FloatingBarPanel.h"
 #include "core/Clock.h"
@@ -10,22 +11,28 @@
 #include <QApplication>
 #include <QCursor>
 #include <QMouseEvent>
-#include <QSignalSpy>
 #include <QTest>
 #include <memory>
 
 using namespace daybrook;
 using daybrook::test::localTime;
 
-namespace {
-const QDate day(2026, 6, 10);
-}
-
 class TestHover : public QObject {
     Q_OBJECT
 
     std::unique_ptr<AppState> m_app;
     std::unique_ptr<FloatingBarPanel> m_panel;
+    QTimer *m_expandTimer = nullptr, *m_collapseTimer = nullptr;
+
+    // Whether the wait runs once the queued reaction to the pointer has run;
+    // `end` ends it as if its time had come.
+    bool pending(QTimer *timer, bool end = false) {
+        QCoreApplication::processEvents();
+        const bool active = timer->isActive();
+        if (active && end)
+            timer->stop(), QMetaObject::invokeMethod(timer, "timeout");
+        return active;
+    }
 
     // `point` is in the panel frame; the window shows a band of it.
     void moveTo(QPointF point) {
@@ -56,7 +63,8 @@ class TestHover : public QObject {
 
     void hoverUntilExpanded() {
         moveTo(onBar());
-        QTRY_VERIFY_WITH_TIMEOUT(m_panel->isExpanded(), 3000);
+        QVERIFY(pending(m_expandTimer, true));
+        QVERIFY(m_panel->isExpanded());
     }
 
 private Q_SLOTS:
@@ -64,7 +72,7 @@ private Q_SLOTS:
 
     void init() {
         test::resetUserDefaults();
-        Clock::freezeAt(localTime(12, 0, 0, day));
+        Clock::freezeAt(localTime(12, 0, 0, test::barDay));
         m_app = std::make_unique<AppState>();
         m_panel = std::make_unique<FloatingBarPanel>(m_app.get(), QApplication::primaryScreen());
         // The pointer starts far below the panel, so that showing it
@@ -72,6 +80,18 @@ private Q_SLOTS:
         QCursor::setPos(QPoint(10, 700));
         m_panel->show();
         QTest::qWait(50);
+        // Found by their lengths; the breathing hand's precise timer may have any.
+        const auto timer = [&](int ms) -> QTimer * {
+            for (QTimer *t : m_panel->findChildren<QTimer *>(Qt::FindDirectChildrenOnly))
+                if (t->timerType() != Qt::PreciseTimer && t->interval() == ms)
+                    return t;
+            return nullptr;
+        };
+        m_expandTimer = timer(FloatingBarPanel::expandDelayMs);
+        m_collapseTimer = timer(FloatingBarPanel::collapseDelayMs);
+        QVERIFY(m_expandTimer && m_collapseTimer);
+        m_expandTimer->setInterval(3600000);
+        m_collapseTimer->setInterval(3600000);
     }
 
     void cleanup() {
@@ -80,20 +100,18 @@ private Q_SLOTS:
     }
 
     void shortPassesDoNotExpandAndEachChangeRestartsTheWait() {
-        QSignalSpy expanded(m_panel.get(), &FloatingBarPanel::expandedChanged);
         moveTo(onBar());
-        QTest::qWait(300);
+        QVERIFY(pending(m_expandTimer));
         moveTo(QPointF(onBar().x(), 33)); // off the bar, still inside the window
-        QTest::qWait(1500);
-        QCOMPARE(expanded.count(), 0);
-        QVERIFY(!state().isLeaving());
-        // Bar -> hand -> bar, each step under 0.6 s.
+        QVERIFY(!pending(m_expandTimer) && !state().isLeaving());
+        // Bar -> hand -> bar: each step starts the wait again.
         for (const QPointF &point : {onBar(), onHand(), onBar()}) {
+            m_expandTimer->stop();
             moveTo(point);
-            QTest::qWait(400);
-            QVERIFY(!m_panel->isExpanded());
+            QVERIFY(pending(m_expandTimer) && !m_panel->isExpanded());
         }
-        QTRY_VERIFY_WITH_TIMEOUT(m_panel->isExpanded(), 3000);
+        QVERIFY(pending(m_expandTimer, true));
+        QVERIFY(m_panel->isExpanded());
     }
 
     void restingExpandsAndLeavingCollapses_data() {
@@ -118,34 +136,28 @@ private Q_SLOTS:
         leave(silently);
         QTRY_VERIFY(state().isLeaving());
         QVERIFY(m_panel->isExpanded());
-        QTRY_VERIFY_WITH_TIMEOUT(!m_panel->isExpanded(), 3000);
-        QVERIFY(!state().isLeaving() && !state().barContentHovered());
+        QVERIFY(pending(m_collapseTimer, true));
+        QVERIFY(!m_panel->isExpanded() && !state().isLeaving() && !state().barContentHovered());
         QTRY_COMPARE(band(), std::pair(centre, 2 * FloatingBarPanel::collapsedBandHalf));
     }
 
     void comingBackBeforeTheCollapseKeepsItOpen() {
         hoverUntilExpanded();
         leave();
-        QTRY_VERIFY(state().isLeaving());
-        QTest::qWait(500);
+        QVERIFY(pending(m_collapseTimer) && state().isLeaving());
         moveTo(onBar());
-        QTRY_VERIFY(!state().isLeaving());
-        QTest::qWait(1300);
-        QVERIFY(m_panel->isExpanded());
-
+        QVERIFY(!pending(m_collapseTimer) && !state().isLeaving() && m_panel->isExpanded());
         // Sliding from the bar onto the hand keeps it open too.
         moveTo(onHand());
-        QVERIFY(state().clockHandHovered());
-        QTest::qWait(1300);
-        QVERIFY(m_panel->isExpanded());
+        QVERIFY(!pending(m_collapseTimer) && state().clockHandHovered() && m_panel->isExpanded());
     }
 
-    void pinsHold() {
+    void followsPinAndProtectionSettings() {
         m_panel->setAlwaysExpanded(true);
         QVERIFY(m_panel->isExpanded() && m_app->alwaysExpanded());
         moveTo(onBar());
         leave();
-        QTest::qWait(1400);
+        QVERIFY(pending(m_collapseTimer, true));
         QVERIFY(m_panel->isExpanded() && state().isLeaving());
         // Unpinning collapses at once.
         m_panel->setAlwaysExpanded(false);
@@ -153,13 +165,19 @@ private Q_SLOTS:
         // A stored pin expands a new panel at creation.
         m_app->setAlwaysExpanded(true);
         QVERIFY(FloatingBarPanel(m_app.get(), QApplication::primaryScreen()).isExpanded());
+
+        // Capture protection follows its setting both ways.
+        QVERIFY(m_panel->isCaptureProtected());
+        m_app->setPreventScreenRecording(false);
+        QTRY_VERIFY(!m_panel->isCaptureProtected());
+        m_app->setPreventScreenRecording(true);
+        QTRY_VERIFY(m_panel->isCaptureProtected());
     }
 
-    void theLateLeaveOfThePreviousTickKeepsTheCurrentOne() {
-        const double y = 24;
-        moveTo(QPointF(state().hourX(9), y));
-        QCOMPARE(state().hoveredElement(), HoveredElement::tick(9));
-        moveTo(QPointF(state().hourX(10), y));
+    void tooltipsFollowThePointerAndSurviveLateLeaves() {
+        // Moving on to the next tick reports its enter before the previous one's leave.
+        moveTo(QPointF(state().hourX(9), 24));
+        moveTo(QPointF(state().hourX(10), 24));
         QCOMPARE(state().hoveredElement(), HoveredElement::tick(10));
         // The tooltip is on its way in, in a window of its own under the bar.
         QTRY_VERIFY(m_panel->tooltipWindow() && m_panel->tooltipWindow()->isVisible());
@@ -169,25 +187,15 @@ private Q_SLOTS:
         leave();
         QVERIFY(!state().hoveredElement());
         QTRY_VERIFY(!m_panel->visuals().tooltip.has_value() && !tip->isVisible());
-    }
 
-    void entryTooltipsFollowThePointerOnceExpanded() {
-        state().setPreviewData(BarPreviewData{
-            {CalendarEntry{QStringLiteral("review"), localTime(9, 0, 0, day), localTime(10, 30, 0, day),
-                           QStringLiteral("Design review"), hexColor(u"#8E24AA"), QStringLiteral("Work")}}});
-        const double x = state().xPosition(localTime(9, 42, 0, day));
+        // An entry's tooltip follows the pointer once the bar has expanded.
+        state().setPreviewData(BarPreviewData{{test::barEntry("review", 900, 1030)}});
+        const double x = state().xPosition(localTime(9, 42, 0, test::barDay));
         moveTo(QPointF(x, 25));
         QCOMPARE(state().hoveredElement(), HoveredElement::entry(QStringLiteral("review"), x));
-        QTRY_VERIFY_WITH_TIMEOUT(m_panel->isExpanded() && m_panel->visuals().tooltip, 3000);
+        QVERIFY(pending(m_expandTimer, true));
+        QTRY_VERIFY(m_panel->visuals().tooltip);
         QVERIFY(qAbs(std::get<TooltipContent::Entry>(m_panel->visuals().tooltip->value).x - x) < 1);
-    }
-
-    void tracksTheProtectionSetting() {
-        QVERIFY(m_panel->isCaptureProtected());
-        m_app->setPreventScreenRecording(false);
-        QTRY_VERIFY(!m_panel->isCaptureProtected());
-        m_app->setPreventScreenRecording(true);
-        QTRY_VERIFY(m_panel->isCaptureProtected());
     }
 };
 
