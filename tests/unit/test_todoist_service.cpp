@@ -4,111 +4,27 @@
 #include "core/Logging.h"
 #include "support/MemorySecretStore.h"
 #include "support/TestEnvironment.h"
-#include "support/TodoistJson.h"
+#include "support/TodoistAuthServer.h"
 #include "todoist/TodoistService.h"
 
-#include <QHttpServer>
-#include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
-#include <QUrlQuery>
 
 using namespace daybrook;
+using test::jsonReply;
+using test::pageReply;
 using test::projectJson;
+using test::Reply;
 using test::taskJson;
+using test::tokenReply;
 using Status = SecretStore::Status;
 
-struct Reply {
-    int status = 200;
-    QByteArray body;
-    QByteArray contentType = "application/json";
-    QList<std::pair<QByteArray, QByteArray>> headers;
-};
-Q_DECLARE_METATYPE(Reply)
+Q_DECLARE_METATYPE(daybrook::test::Reply)
 Q_DECLARE_METATYPE(daybrook::SecretStore::Status)
 namespace {
-
-struct Recorded {
-    QString path;
-    QUrlQuery query;
-    QByteArray authorization;
-    QUrlQuery form;
-};
-
-Reply json(const QJsonObject &object, int status = 200) {
-    return {status, QJsonDocument(object).toJson(QJsonDocument::Compact)};
-}
-
-Reply pageReply(const QJsonArray &results, const QJsonValue &cursor = {}) {
-    return json({{"results", results}, {"next_cursor", cursor}});
-}
-
-// A token reply; a negative `expiresIn` leaves it out, and an empty `refresh` is none.
-Reply tokenReply(const QString &access, qint64 expiresIn = -1, const QString &refresh = {}) {
-    QJsonObject object{{"access_token", access}, {"token_type", "Bearer"}, {"refresh_token", refresh}};
-    if (expiresIn >= 0)
-        object.insert("expires_in", expiresIn);
-    return json(object);
-}
-
-// Todoist on 127.0.0.1: each list answers per cursor ("" = first page), a
-// bearer token outside `validTokens` gets a 401, the token endpoint answers
-// from a queue.
-class FakeTodoist {
-public:
-    FakeTodoist() {
-        for (const char *list : {"projects", "tasks"})
-            m_server.route(
-                QStringLiteral("/api/v1/") + QLatin1String(list),
-                [this, list](const QHttpServerRequest &r) { return answer(QString::fromLatin1(list), r); });
-        m_server.route("/oauth/access_token", [this](const QHttpServerRequest &request) {
-            record(request);
-            return respond(tokenReplies.isEmpty() ? json({{"error", "none configured"}}, 500)
-                                                  : tokenReplies.takeFirst());
-        });
-        port = m_server.listen(QHostAddress::LocalHost);
-    }
-    QUrl url(const QString &path = {}) const {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path));
-    }
-    QList<Recorded> requestsFor(const QString &path) const {
-        QList<Recorded> result;
-        std::copy_if(requests.cbegin(), requests.cend(), std::back_inserter(result),
-                     [&](const Recorded &r) { return r.path == path; });
-        return result;
-    }
-
-    quint16 port = 0;
-    QSet<QString> validTokens{QStringLiteral("tok-1")};
-    QHash<QString, QHash<QString, Reply>> pages; // list -> cursor -> reply
-    QList<Reply> tokenReplies;
-    QList<Recorded> requests;
-
-private:
-    void record(const QHttpServerRequest &r) {
-        requests.append(
-            {r.url().path(), r.query(), r.value("Authorization"), QUrlQuery(QString::fromUtf8(r.body()))});
-    }
-    QHttpServerResponse answer(const QString &list, const QHttpServerRequest &request) {
-        record(request);
-        const QByteArray auth = request.value("Authorization");
-        if (!auth.startsWith("Bearer ") || !validTokens.contains(QString::fromUtf8(auth.mid(7))))
-            return respond(json({{"error", "Unauthorized"}, {"http_code", 401}}, 401));
-        const QString cursor = request.query().queryItemValue(QStringLiteral("cursor"), QUrl::FullyDecoded);
-        return respond(pages.value(list).value(cursor, json({{"error", "Invalid cursor"}}, 400)));
-    }
-    static QHttpServerResponse respond(const Reply &reply) {
-        QHttpServerResponse response(reply.contentType, reply.body,
-                                     QHttpServerResponder::StatusCode(reply.status));
-        for (const auto &[name, value] : reply.headers)
-            response.addHeader(name, value);
-        return response;
-    }
-    QHttpServer m_server;
-};
 
 // A bare TCP server for what QHttpServer will not do: answer never, slowly,
 // endlessly or only half. `answer` gets each request's socket and head.
@@ -163,7 +79,7 @@ const QDateTime frozenNow(QDate(2030, 1, 15), QTime(10, 0), Qt::UTC);
 class TodoistServiceTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<FakeTodoist> server;
+    std::unique_ptr<test::TodoistAuthServer> server;
     std::shared_ptr<test::MemorySecretStore> store;
 
     std::unique_ptr<TodoistService> makeService(std::optional<TodoistConfig> config = {}) {
@@ -173,10 +89,6 @@ class TodoistServiceTest : public QObject {
         if (!QSignalSpy(service.get(), &TodoistService::storedTokenLoaded).wait(5000))
             qFatal("the stored token was never looked up");
         return service;
-    }
-    void serveSimpleLists() {
-        server->pages["projects"][""] = pageReply({projectJson("p1", "Work", {}, 1)});
-        server->pages["tasks"][""] = pageReply({taskJson("t1", "p1", "Write report", "2030-01-15T09:30:00")});
     }
     bool signIn(TodoistService &service, const Reply &tokenReply) {
         server->tokenReplies.append(tokenReply);
@@ -198,7 +110,8 @@ private Q_SLOTS:
         test::resetUserDefaults();
         test::setTimeZone("Europe/Berlin");
         Clock::freezeAt(frozenNow);
-        server = std::make_unique<FakeTodoist>();
+        server = std::make_unique<test::TodoistAuthServer>();
+        server->accessTokens = {"tok-1"};
         store = std::make_shared<test::MemorySecretStore>();
     }
     void cleanup() {
@@ -221,7 +134,6 @@ private Q_SLOTS:
     void theStoredSignInAtStart() {
         QFETCH(Status, failure);
         QFETCH(bool, stored);
-        serveSimpleLists();
         if (stored)
             store->items.insert("access_token", "tok-1");
         store->failure = failure;
@@ -261,7 +173,7 @@ private Q_SLOTS:
         QCOMPARE(loading.count(), 2);
         QVERIFY(!service->isLoading() && !service->error());
         // A wrong cursor or token gets an error from the server; the page size is only seen here.
-        for (const Recorded &request : std::as_const(server->requests))
+        for (const auto &request : std::as_const(server->requests))
             QCOMPARE(request.query.queryItemValue("limit"), QStringLiteral("200"));
     }
 
@@ -288,13 +200,12 @@ private Q_SLOTS:
         // The token never follows a redirect, not even on the same server.
         QTest::newRow("redirect")
             << Reply{302, {}, "text/plain", {{"Location", "/api/v1/projects?cursor=stolen"}}} << "kept";
-        QTest::newRow("401 refused") << json({{"error", "Unauthorized"}}, 401) << "emptied";
-        QTest::newRow("403 forbidden") << json({{"error", "Forbidden"}}, 403) << "emptied";
+        QTest::newRow("401 refused") << jsonReply({{"error", "Unauthorized"}}, 401) << "emptied";
+        QTest::newRow("403 forbidden") << jsonReply({{"error", "Forbidden"}}, 403) << "emptied";
     }
     void aFailingListKeepsItsLastGoodItems() {
         QFETCH(Reply, reply);
         QFETCH(QString, outcome);
-        serveSimpleLists();
         auto service = makeService();
         service->setAccessToken(QStringLiteral("tok-1"));
         QCoro::waitFor(service->fetchAll());
@@ -380,8 +291,7 @@ private Q_SLOTS:
         category.setEnabled(QtDebugMsg, true);
         const QtMessageHandler previous = qInstallMessageHandler(
             [](QtMsgType, const QMessageLogContext &, const QString &m) { messages << m; });
-        serveSimpleLists();
-        server->validTokens = {"secret-access-1"};
+        server->accessTokens = {"secret-access-1"};
         auto service = makeService();
         QVERIFY(signIn(*service, tokenReply("secret-access-1", 3600, "secret-refresh-1")));
         QCOMPARE(
@@ -391,7 +301,7 @@ private Q_SLOTS:
         QCOMPARE(service->accessTokenExpiresAt(), frozenNow.addSecs(3600));
         // An hour later both lists need the token at once: one refresh serves both.
         Clock::freezeAt(frozenNow.addSecs(3600));
-        server->validTokens = {"secret-access-2"};
+        server->accessTokens = {"secret-access-2"};
         server->tokenReplies.append(tokenReply("secret-access-2", 3600));
         QCOMPARE(refetch(*service), 1);
         const auto refreshes = server->requestsFor("/oauth/access_token");
@@ -412,7 +322,7 @@ private Q_SLOTS:
         auto restarted = makeService();
         QCOMPARE(restarted->accessTokenExpiresAt(), frozenNow.addSecs(7200)); // read back after a restart
         // A lifetime beyond any date must not read as "expired" on every request.
-        server->validTokens = {"tok-1"};
+        server->accessTokens = {"tok-1"};
         QVERIFY(signIn(*restarted, tokenReply("tok-1", qint64(9.2e18), "r-1")));
         QVERIFY(*restarted->accessTokenExpiresAt() > frozenNow.addYears(50));
         QCOMPARE(refetch(*restarted), 0);
@@ -421,24 +331,24 @@ private Q_SLOTS:
     // A 401 gets one refresh and one retry, never a loop; a failed refresh
     // sends no request with the stale token.
     void a401RefreshesOnceAndARefusedRefreshStops() {
-        serveSimpleLists();
         auto service = makeService();
         QVERIFY(signIn(*service, tokenReply("tok-1", 3600, "r-1")));
-        server->validTokens = {"tok-2"}; // revoked early on the server's side
+        server->accessTokens = {"tok-2"}; // revoked early on the server's side
         server->tokenReplies.append(tokenReply("tok-2", -1, "r-2"));
         QCOMPARE(refetch(*service), 1);
         QCOMPARE(service->refreshToken(), QStringLiteral("r-2"));
         QVERIFY(!service->accessTokenExpiresAt());
         QCOMPARE(idsOf(service->tasks()), QStringList{"t1"});
 
-        server->validTokens.clear();
+        server->accessTokens.clear();
         server->tokenReplies.append(tokenReply("tok-3", -1, "r-3"));
         QCOMPARE(refetch(*service), 1);
         QCOMPARE(server->requestsFor("/api/v1/tasks").size(), 2);
 
+        server->accessTokens = {"tok-1"};
         QVERIFY(signIn(*service, tokenReply("tok-1", 600, "r-1")));
         Clock::freezeAt(frozenNow.addSecs(600));
-        server->tokenReplies.append(json({{"error", "server_error"}}, 503));
+        server->tokenReplies.append(jsonReply({{"error", "server_error"}}, 503));
         QCOMPARE(refetch(*service), 1);
         QCOMPARE(server->requestsFor("/api/v1/tasks").size(), 0);
         QCOMPARE(service->refreshToken(), QStringLiteral("r-1"));
