@@ -1,16 +1,27 @@
 // The Todoist client against real HTTP servers on 127.0.0.1 that play Todoist:
-// paginated lists, the token endpoint, and the ways a server fails.
+// paginated lists, the token endpoint, and the ways a server fails; and
+// sign-in as a new user meets it, against the strict authorization server
+// with a browser that follows the authorize page and hands the redirect back
+// the way the desktop would.
 #include "core/Clock.h"
 #include "core/Logging.h"
+#include "core/UrlRouting.h"
+#include "platform/SingleInstance.h"
 #include "support/MemorySecretStore.h"
 #include "support/TestEnvironment.h"
 #include "support/TodoistAuthServer.h"
-#include "todoist/TodoistService.h"
+#include "todoist/TodoistSettingsViews.h"
 
+#include <QLineEdit>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 using namespace daybrook;
@@ -59,7 +70,7 @@ QByteArray head(qint64 length = -1) {
 // Short time-outs and retries, so that no test waits long.
 TodoistConfig configFor(const QUrl &api, const QUrl &token) {
     return {api,         QUrl("https://sign-in.example/oauth/authorize"),
-            token,       QUrl(),
+            token,       {},
             "client-id", "client-secret",
             1000,        3000,
             50,          20};
@@ -81,31 +92,84 @@ class TodoistServiceTest : public QObject {
 
     std::unique_ptr<test::TodoistAuthServer> server;
     std::shared_ptr<test::MemorySecretStore> store;
+    std::unique_ptr<TodoistService> service;
+    SingleInstance running; // the first instance's socket, as the application has it
+    QNetworkAccessManager browser;
+    QByteArray lastPage;
 
+    // A distributor's registration by default; the sign-in page opens nowhere.
     std::unique_ptr<TodoistService> makeService(std::optional<TodoistConfig> config = {}) {
-        auto service = std::make_unique<TodoistService>(
+        auto made = std::make_unique<TodoistService>(
             config.value_or(configFor(server->url(), server->url("/oauth/access_token"))), store);
-        service->setUrlOpener([](const QUrl &) {});
-        if (!QSignalSpy(service.get(), &TodoistService::storedTokenLoaded).wait(5000))
+        made->setUrlOpener([](const QUrl &) {});
+        if (!QSignalSpy(made.get(), &TodoistService::storedTokenLoaded).wait(5000))
             qFatal("the stored token was never looked up");
-        return service;
+        return made;
     }
-    bool signIn(TodoistService &service, const Reply &tokenReply) {
+    // A service signed in with a personal token, its lists fetched once.
+    void startSignedIn(std::optional<TodoistConfig> config = {}) {
+        service = makeService(config);
+        service->setAccessToken(QStringLiteral("tok-1"));
+        QCoro::waitFor(service->fetchAll());
+    }
+    bool signIn(TodoistService &target, const Reply &tokenReply) {
         server->tokenReplies.append(tokenReply);
-        service.startOAuth();
+        target.startOAuth();
         // Only the first code counts, and a form body must escape its characters.
-        return QCoro::waitFor(service.handleOAuthCallback(
+        return QCoro::waitFor(target.handleOAuthCallback(
             QUrl(QStringLiteral("daybrook://oauth/todoist?code=the-code%2B%26%3D&code=x&state=") +
-                 *service.oauthState())));
+                 *target.oauthState())));
     }
     // Fetches both lists afresh; returns how many token requests that made.
-    qsizetype refetch(TodoistService &service) {
+    qsizetype refetch(TodoistService &target) {
         server->requests.clear();
-        QCoro::waitFor(service.fetchAll());
+        QCoro::waitFor(target.fetchAll());
         return server->requestsFor("/oauth/access_token").size();
     }
 
+    QNetworkReply *get(const QUrl &url) {
+        QNetworkRequest request(url);
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        QNetworkReply *reply = browser.get(request);
+        QSignalSpy(reply, &QNetworkReply::finished).wait(5000);
+        reply->deleteLater();
+        return reply;
+    }
+    QUrl redirectFor(const QUrl &authorize) {
+        return get(authorize)->header(QNetworkRequest::LocationHeader).toUrl();
+    }
+    // The browser: the scheme redirect starts a second process, which hands
+    // the URL to the running one; a loopback redirect is fetched.
+    void deliver(const QUrl &redirect) {
+        if (redirect.scheme() == QLatin1String("daybrook")) {
+            QThread *launch = QThread::create(
+                [text = redirect.toString(QUrl::FullyEncoded)] { SingleInstance::sendToRunning(text); });
+            connect(launch, &QThread::finished, launch, &QObject::deleteLater);
+            launch->start();
+        } else {
+            lastPage = get(redirect)->readAll();
+        }
+    }
+    // As a default build starts: self-registration, and a browser for the sign-in page.
+    void startForBrowser() {
+        service = makeService(server->config());
+        service->setUrlOpener([this](const QUrl &url) {
+            QTimer::singleShot(0, this, [this, url] { deliver(redirectFor(url)); });
+        });
+    }
+    bool signInThroughBrowser() {
+        service->startOAuth();
+        return QTest::qWaitFor([&] { return service->isConnected() && !service->tasks().isEmpty(); }, 5000);
+    }
+
 private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(running.listen());
+        connect(&running, &SingleInstance::urlReceived, this, [this](const QString &text) {
+            if (const auto url = oauthCallbackUrl(text); url && service)
+                service->handleOAuthCallback(*url);
+        });
+    }
     void init() {
         test::resetUserDefaults();
         test::setTimeZone("Europe/Berlin");
@@ -115,6 +179,9 @@ private Q_SLOTS:
         store = std::make_shared<test::MemorySecretStore>();
     }
     void cleanup() {
+        if (service)
+            QTRY_VERIFY(!service->hasPendingSecretOperations());
+        service.reset();
         Clock::reset();
         server.reset();
     }
@@ -137,7 +204,7 @@ private Q_SLOTS:
         if (stored)
             store->items.insert("access_token", "tok-1");
         store->failure = failure;
-        auto service = makeService();
+        service = makeService();
         QVERIFY(!service->isWaitingForKeyring());
         QCOMPARE(service->isConnected(), stored);
         QCOMPARE(service->secretStoreNotice().has_value(), failure == Status::Missing);
@@ -163,7 +230,7 @@ private Q_SLOTS:
             pageReply({taskJson("t1", "p1", "first"), taskJson("t2", "p1", "two")}, "c2");
         server->pages["tasks"]["c2"] =
             pageReply({taskJson("t2", "p1", "again"), taskJson("t3", "p2", "three")});
-        auto service = makeService();
+        service = makeService();
         service->setAccessToken(QStringLiteral("tok-1"));
         QSignalSpy loading(service.get(), &TodoistService::isLoadingChanged);
         QCoro::waitFor(service->fetchAll());
@@ -206,9 +273,7 @@ private Q_SLOTS:
     void aFailingListKeepsItsLastGoodItems() {
         QFETCH(Reply, reply);
         QFETCH(QString, outcome);
-        auto service = makeService();
-        service->setAccessToken(QStringLiteral("tok-1"));
-        QCoro::waitFor(service->fetchAll());
+        startSignedIn();
         server->pages["projects"]["stolen"] = pageReply({projectJson("x", "Stolen", {}, 1)});
         server->pages["projects"]["again"] = pageReply({projectJson("p3", "Loop", {}, 1)}, "again");
         server->pages["projects"][""] = reply;
@@ -271,9 +336,7 @@ private Q_SLOTS:
         };
         auto config = configFor(raw.url(), server->url("/oauth/access_token"));
         config.requestDeadlineMs = 1500;
-        auto service = makeService(config);
-        service->setAccessToken(QStringLiteral("tok-1"));
-        QCoro::waitFor(service->fetchAll());
+        startSignedIn(config);
         faulty = true;
         QCoro::waitFor(service->fetchAll()); // time-outs end even a silent or endless reply
         QCOMPARE(idsOf(service->projects()), QStringList{"p1"});
@@ -292,7 +355,7 @@ private Q_SLOTS:
         const QtMessageHandler previous = qInstallMessageHandler(
             [](QtMsgType, const QMessageLogContext &, const QString &m) { messages << m; });
         server->accessTokens = {"secret-access-1"};
-        auto service = makeService();
+        service = makeService();
         QVERIFY(signIn(*service, tokenReply("secret-access-1", 3600, "secret-refresh-1")));
         QCOMPARE(
             server->requestsFor("/oauth/access_token")[0].form.queryItemValue("code", QUrl::FullyDecoded),
@@ -319,19 +382,19 @@ private Q_SLOTS:
                 QVERIFY2(!message.contains(QLatin1String(secret)), qPrintable(message));
 
         QTRY_VERIFY(!service->hasPendingSecretOperations());
-        auto restarted = makeService();
-        QCOMPARE(restarted->accessTokenExpiresAt(), frozenNow.addSecs(7200)); // read back after a restart
+        service = makeService();
+        QCOMPARE(service->accessTokenExpiresAt(), frozenNow.addSecs(7200)); // read back after a restart
         // A lifetime beyond any date must not read as "expired" on every request.
         server->accessTokens = {"tok-1"};
-        QVERIFY(signIn(*restarted, tokenReply("tok-1", qint64(9.2e18), "r-1")));
-        QVERIFY(*restarted->accessTokenExpiresAt() > frozenNow.addYears(50));
-        QCOMPARE(refetch(*restarted), 0);
+        QVERIFY(signIn(*service, tokenReply("tok-1", qint64(9.2e18), "r-1")));
+        QVERIFY(*service->accessTokenExpiresAt() > frozenNow.addYears(50));
+        QCOMPARE(refetch(*service), 0);
     }
 
     // A 401 gets one refresh and one retry, never a loop; a failed refresh
     // sends no request with the stale token.
     void a401RefreshesOnceAndARefusedRefreshStops() {
-        auto service = makeService();
+        service = makeService();
         QVERIFY(signIn(*service, tokenReply("tok-1", 3600, "r-1")));
         server->accessTokens = {"tok-2"}; // revoked early on the server's side
         server->tokenReplies.append(tokenReply("tok-2", -1, "r-2"));
@@ -360,8 +423,7 @@ private Q_SLOTS:
         RawServer silent;
         int heads = 0;
         silent.answer = [&](QTcpSocket *, const QByteArray &) { ++heads; };
-        auto service =
-            makeService(configFor(silent.url(), silent.url().resolved(QUrl("/oauth/access_token"))));
+        service = makeService(configFor(silent.url(), silent.url().resolved(QUrl("/oauth/access_token"))));
         service->setAccessToken(QStringLiteral("tok-1"));
         QCoro::Task<> fetch = service->fetchAll();
         service->startOAuth();
@@ -371,7 +433,145 @@ private Q_SLOTS:
         service.reset();
         QCoro::waitFor(fetch); // hangs, or crashes under the sanitizer, if the service is touched
     }
+
+    // MARK: Sign-in as a new user meets it
+
+    void registersAuthorizesAndFetchesThroughEitherRedirect_data() {
+        QTest::addColumn<bool>("loopback");
+        QTest::newRow("URL scheme, handed over by a second launch") << false;
+        QTest::newRow("loopback, when registration refuses the scheme") << true;
+    }
+    void registersAuthorizesAndFetchesThroughEitherRedirect() {
+        QFETCH(bool, loopback);
+        server->refuseSchemeRedirects = loopback;
+        startForBrowser();
+        QVERIFY(signInThroughBrowser());
+        QCOMPARE(server->registrations, 1);
+        QCOMPARE(server->exchanges, 1);
+        QCOMPARE(QUrl(server->lastRedirectTarget).scheme(), QString(loopback ? "http" : "daybrook"));
+        if (loopback) {
+            QVERIFY(lastPage.contains("You can close this tab and return to Daybrook"));
+            // The listener lived only for this sign-in.
+            QCOMPARE(get(QUrl(server->lastRedirectTarget))->error(), QNetworkReply::ConnectionRefusedError);
+        }
+        QTRY_VERIFY(!service->hasPendingSecretOperations());
+        QCOMPARE(store->items.value("access_token"), *service->accessToken());
+
+        // Disconnect revokes both tokens at Todoist before forgetting them; a
+        // fetch in flight then must not bring the lists back.
+        const QSet<QString> issued{*service->refreshToken(), *service->accessToken()};
+        QCoro::Task<> inFlight = service->fetchAll();
+        service->disconnect();
+        QCoro::waitFor(inFlight);
+        QVERIFY(!service->isConnected() && service->tasks().isEmpty() && service->projects().isEmpty());
+        QTRY_COMPARE(QSet<QString>(server->revoked.cbegin(), server->revoked.cend()), issued);
+        QTRY_VERIFY(store->items.isEmpty());
+
+        // The next start reuses the registration.
+        startForBrowser();
+        QVERIFY(signInThroughBrowser());
+        QCOMPARE(server->registrations, 1);
+
+        // A server that forgot the client: Connect registers again and goes on.
+        server->clients.clear();
+        service->disconnect();
+        QVERIFY(signInThroughBrowser());
+        QCOMPARE(server->registrations, 2);
+    }
+
+    void refusedCallbacks_data() {
+        QTest::addColumn<QString>("error");
+        QTest::newRow("wrong state") << "Invalid OAuth callback";
+        QTest::newRow("replayed state") << "Invalid OAuth callback";
+        QTest::newRow("expired") << "The sign-in took too long. Connect again.";
+        QTest::newRow("cancelled") << "Sign-in cancelled";
+        QTest::newRow("injected code")
+            << "Failed to exchange token: code_verifier does not match the challenge";
+    }
+    void refusedCallbacks() {
+        QFETCH(QString, error);
+        const QString row = QString::fromLatin1(QTest::currentDataTag());
+        startForBrowser();
+        server->denyAccess = row == "cancelled";
+        QUrl authorize;
+        service->setUrlOpener([&](const QUrl &url) { authorize = url; });
+        service->startOAuth();
+        QTRY_VERIFY(!authorize.isEmpty());
+        if (row == "injected code") // obtained by someone else with their own challenge, sent with our state
+            authorize.setQuery(authorize.query().replace(QRegularExpression("code_challenge=[^&]*"),
+                                                         "code_challenge=" + oauth::pkceChallenge("other")));
+        const QUrl good = redirectFor(authorize);
+        QUrl callback = good;
+        if (row == "wrong state")
+            callback.setQuery(QStringLiteral("code=code-1&state=") + oauth::randomToken());
+        if (row == "replayed state")
+            QVERIFY(QCoro::waitFor(service->handleOAuthCallback(good)));
+        if (row == "expired")
+            Clock::freezeAt(frozenNow.addSecs(oauth::authorizationLifetimeSecs + 1));
+
+        QVERIFY(!QCoro::waitFor(service->handleOAuthCallback(callback)));
+        QCOMPARE(service->error(), error);
+        QCOMPARE(server->exchanges, int(row == "replayed state" || row == "injected code"));
+        // A stranger's callback does not end the sign-in in progress.
+        QCOMPARE(QCoro::waitFor(service->handleOAuthCallback(good)), row == "wrong state");
+    }
+
+    void apiTokenIsCheckedBeforeItIsStored_data() {
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("good") << " personal-1\n" << true;
+        QTest::newRow("wrong") << "personal-2" << false;
+    }
+    void apiTokenIsCheckedBeforeItIsStored() {
+        QFETCH(QString, token);
+        QFETCH(bool, accepted);
+        server->accessTokens = {QStringLiteral("personal-1")};
+        startForBrowser();
+        TodoistIntegrationRow row(service.get());
+        row.findChild<QPushButton *>("apiTokenButton")->click();
+        QPointer<TodoistApiTokenDialog> dialog = row.findChild<TodoistApiTokenDialog *>();
+        dialog->findChild<QLineEdit *>("apiTokenField")->setText(token);
+        dialog->findChild<QPushButton *>("apiTokenConnect")->click();
+        QTRY_VERIFY(!dialog || !dialog->findChild<QLabel *>("apiTokenMessage")->isHidden());
+        QCOMPARE(!dialog, accepted);
+        QTRY_VERIFY(!service->hasPendingSecretOperations());
+        QCOMPARE(service->isConnected(), accepted);
+        if (!accepted) {
+            QVERIFY(dialog->findChild<QLabel *>("apiTokenMessage")->text().contains("did not accept"));
+            QVERIFY(store->operations.filter("write").isEmpty());
+            return;
+        }
+        QCOMPARE(store->items, (QMap<QString, QString>{{"access_token", "personal-1"}}));
+        QTRY_COMPARE(service->tasks().size(), 1);
+        // The user's own token is theirs to keep: a sign-out sends no revocation.
+        service->disconnect();
+        QVERIFY(service->findChildren<QNetworkReply *>().isEmpty());
+    }
+
+    void aRefusedRefreshAsksToSignInAgain_data() {
+        QTest::addColumn<QString>("answer");
+        for (const char *answer : {"invalid_grant", "401"})
+            QTest::newRow(answer) << QString::fromLatin1(answer);
+    }
+    void aRefusedRefreshAsksToSignInAgain() {
+        QFETCH(QString, answer);
+        startForBrowser();
+        QVERIFY(signInThroughBrowser());
+        if (answer == "invalid_grant")
+            server->refreshTokens.clear(); // spent elsewhere
+        server->refreshAnswers401 = answer == "401";
+        Clock::freezeAt(frozenNow.addSecs(3600));
+        QCoro::waitFor(service->fetchAll());
+        TodoistIntegrationRow row(service.get());
+        QVERIFY(!service->isConnected() && service->isSignInExpired() && service->tasks().isEmpty());
+        QCOMPARE(row.statusText(), "Sign-in expired. Connect again to show your tasks");
+        QVERIFY(row.findChild<QWidget *>("connectButton")->isVisibleTo(&row));
+        QTRY_VERIFY(store->items.isEmpty());
+        server->refreshAnswers401 = false;
+        QVERIFY(signInThroughBrowser());
+        QVERIFY(!service->isSignInExpired());
+    }
 };
 
-QTEST_GUILESS_MAIN(TodoistServiceTest)
+QTEST_MAIN(TodoistServiceTest)
 #include "test_todoist_service.moc"
