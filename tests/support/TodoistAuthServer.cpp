@@ -118,16 +118,9 @@ QUrl TodoistAuthServer::url(const QString &path) const {
     return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path));
 }
 
-QList<TodoistAuthServer::Request> TodoistAuthServer::requestsFor(const QString &path) const {
-    QList<Request> result;
-    std::copy_if(requests.cbegin(), requests.cend(), std::back_inserter(result),
-                 [&](const Request &r) { return r.path == path; });
-    return result;
-}
-
 void TodoistAuthServer::record(const QHttpServerRequest &r) {
-    requests.append(
-        {r.url().path(), r.query(), r.value("Authorization"), QUrlQuery(QString::fromUtf8(r.body()))});
+    requests[r.url().path()].append(
+        {r.query(), r.value("Authorization"), QUrlQuery(QString::fromUtf8(r.body()))});
 }
 
 TodoistConfig TodoistAuthServer::config() const {

@@ -29,7 +29,6 @@ Reply tokenReply(const QString &access, qint64 expiresIn = -1, const QString &re
 class TodoistAuthServer {
 public:
     struct Request {
-        QString path;
         QUrlQuery query;
         QByteArray authorization;
         QUrlQuery form;
@@ -39,7 +38,6 @@ public:
     QUrl url(const QString &path = {}) const;
     // Every address here and no client id: the program registers itself, as a default build does.
     TodoistConfig config() const;
-    QList<Request> requestsFor(const QString &path) const;
 
     bool refuseSchemeRedirects = false; // registration takes only loopback redirects
     bool denyAccess = false;            // the user presses "Cancel" on the consent page
@@ -57,7 +55,7 @@ public:
     QHash<QString, QHash<QString, Reply>> pages;
     // While any are queued, the token endpoint answers with them and checks nothing.
     QList<Reply> tokenReplies;
-    QList<Request> requests; // to the lists and the token endpoint
+    QHash<QString, QList<Request>> requests; // by path: to the lists and the token endpoint
 
 private:
     struct Grant {

@@ -13,7 +13,6 @@
 #include "todoist/TodoistSettingsViews.h"
 
 #include <QLineEdit>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -39,13 +38,13 @@ namespace {
 
 // A bare TCP server for what QHttpServer will not do: answer never, slowly,
 // endlessly or only half. `answer` gets each request's socket and head.
-class RawServer : public QObject {
+class RawServer : public QTcpServer {
 public:
     std::function<void(QTcpSocket *, const QByteArray &head)> answer;
     RawServer() {
-        m_server.listen(QHostAddress::LocalHost);
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        listen(QHostAddress::LocalHost);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = nextPendingConnection()) {
                 auto buffer = std::make_shared<QByteArray>();
                 connect(socket, &QTcpSocket::readyRead, socket, [this, socket, buffer] {
                     *buffer += socket->readAll();
@@ -56,10 +55,7 @@ public:
             }
         });
     }
-    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort())); }
-
-private:
-    QTcpServer m_server;
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(serverPort())); }
 };
 
 QByteArray head(qint64 length = -1) {
@@ -76,9 +72,9 @@ TodoistConfig configFor(const QUrl &api, const QUrl &token) {
             50,          20};
 }
 
-template <typename T> QStringList idsOf(const QList<T> &items) {
+QStringList idsOf(const auto &items) {
     QStringList ids;
-    for (const T &item : items)
+    for (const auto &item : items)
         ids << item.id;
     return ids;
 }
@@ -124,7 +120,7 @@ class TodoistServiceTest : public QObject {
     qsizetype refetch(TodoistService &target) {
         server->requests.clear();
         QCoro::waitFor(target.fetchAll());
-        return server->requestsFor("/oauth/access_token").size();
+        return server->requests.value("/oauth/access_token").size();
     }
 
     QNetworkReply *get(const QUrl &url) {
@@ -240,8 +236,9 @@ private Q_SLOTS:
         QCOMPARE(loading.count(), 2);
         QVERIFY(!service->isLoading() && !service->error());
         // A wrong cursor or token gets an error from the server; the page size is only seen here.
-        for (const auto &request : std::as_const(server->requests))
-            QCOMPARE(request.query.queryItemValue("limit"), QStringLiteral("200"));
+        for (const auto &list : std::as_const(server->requests))
+            for (const auto &request : list)
+                QCOMPARE(request.query.queryItemValue("limit"), QStringLiteral("200"));
     }
 
     // A failing list keeps what the user sees, unless the token was refused;
@@ -285,12 +282,12 @@ private Q_SLOTS:
         QVERIFY(!service->isLoading());
 
         // The server recovers: a retry, or else the next refresh, brings the news.
-        const qsizetype asked = server->requestsFor("/api/v1/projects").size();
+        const qsizetype asked = server->requests.value("/api/v1/projects").size();
         server->pages["projects"][""] = pageReply({projectJson("p9", "New", {}, 1)});
         if (outcome != "retried")
             QCoro::waitFor(service->fetchAll());
         if (outcome == "waits")
-            QCOMPARE(server->requestsFor("/api/v1/projects").size(), asked);
+            QCOMPARE(server->requests.value("/api/v1/projects").size(), asked);
         QTRY_COMPARE_WITH_TIMEOUT(idsOf(service->projects()), QStringList{"p9"}, 10000);
         QVERIFY(!service->error());
     }
@@ -358,7 +355,7 @@ private Q_SLOTS:
         service = makeService();
         QVERIFY(signIn(*service, tokenReply("secret-access-1", 3600, "secret-refresh-1")));
         QCOMPARE(
-            server->requestsFor("/oauth/access_token")[0].form.queryItemValue("code", QUrl::FullyDecoded),
+            server->requests.value("/oauth/access_token")[0].form.queryItemValue("code", QUrl::FullyDecoded),
             "the-code+&=");
         QVERIFY(!service->error() && !service->oauthState() && !service->tasks().isEmpty()); // fetched first
         QCOMPARE(service->accessTokenExpiresAt(), frozenNow.addSecs(3600));
@@ -367,12 +364,13 @@ private Q_SLOTS:
         server->accessTokens = {"secret-access-2"};
         server->tokenReplies.append(tokenReply("secret-access-2", 3600));
         QCOMPARE(refetch(*service), 1);
-        const auto refreshes = server->requestsFor("/oauth/access_token");
+        const auto refreshes = server->requests.value("/oauth/access_token");
         QCOMPARE(refreshes[0].form.queryItemValue("grant_type"), QStringLiteral("refresh_token"));
         QCOMPARE(refreshes[0].form.queryItemValue("refresh_token"), QStringLiteral("secret-refresh-1"));
         QCOMPARE(service->refreshToken(), QStringLiteral("secret-refresh-1")); // the reply brought none
         QCOMPARE(service->accessTokenExpiresAt(), frozenNow.addSecs(7200));
-        QCOMPARE(server->requestsFor("/api/v1/tasks")[0].authorization, QByteArray("Bearer secret-access-2"));
+        QCOMPARE(server->requests.value("/api/v1/tasks")[0].authorization,
+                 QByteArray("Bearer secret-access-2"));
         QVERIFY(!service->error());
         qInstallMessageHandler(previous);
         category.setEnabled(QtDebugMsg, false);
@@ -406,14 +404,14 @@ private Q_SLOTS:
         server->accessTokens.clear();
         server->tokenReplies.append(tokenReply("tok-3", -1, "r-3"));
         QCOMPARE(refetch(*service), 1);
-        QCOMPARE(server->requestsFor("/api/v1/tasks").size(), 2);
+        QCOMPARE(server->requests.value("/api/v1/tasks").size(), 2);
 
         server->accessTokens = {"tok-1"};
         QVERIFY(signIn(*service, tokenReply("tok-1", 600, "r-1")));
         Clock::freezeAt(frozenNow.addSecs(600));
         server->tokenReplies.append(jsonReply({{"error", "server_error"}}, 503));
         QCOMPARE(refetch(*service), 1);
-        QCOMPARE(server->requestsFor("/api/v1/tasks").size(), 0);
+        QCOMPARE(server->requests.value("/api/v1/tasks").size(), 0);
         QCOMPARE(service->refreshToken(), QStringLiteral("r-1"));
     }
 
