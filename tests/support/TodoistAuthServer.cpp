@@ -1,4 +1,5 @@
 #include "support/TodoistAuthServer.h"
+
 #include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -138,8 +139,6 @@ QHttpServerResponse TodoistAuthServer::token(const QHttpServerRequest &request) 
     if (form.hasQueryItem("client_secret"))
         return error("invalid_request", Status::BadRequest, "public clients have no secret");
     if (value(form, "grant_type") == "refresh_token") {
-        if (refreshAnswers401)
-            return error("invalid_token", Status::Unauthorized);
         if (!refreshTokens.remove(value(form, "refresh_token")))
             return error("invalid_grant");
         return issueTokens();

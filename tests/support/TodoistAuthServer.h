@@ -41,7 +41,6 @@ public:
 
     bool refuseSchemeRedirects = false; // registration takes only loopback redirects
     bool denyAccess = false;            // the user presses "Cancel" on the consent page
-    bool refreshAnswers401 = false;
 
     QHash<QString, QString> clients; // client id -> registered redirect URI
     QSet<QString> accessTokens;      // valid now (a personal token may be added)

@@ -517,13 +517,12 @@ private Q_SLOTS:
     void apiTokenIsCheckedBeforeItIsStored_data() {
         QTest::addColumn<QString>("token");
         QTest::addColumn<bool>("accepted");
-        QTest::newRow("good") << " personal-1\n" << true;
-        QTest::newRow("wrong") << "personal-2" << false;
+        QTest::newRow("good") << " tok-1\n" << true;
+        QTest::newRow("wrong") << "tok-2" << false;
     }
     void apiTokenIsCheckedBeforeItIsStored() {
         QFETCH(QString, token);
         QFETCH(bool, accepted);
-        server->accessTokens = {QStringLiteral("personal-1")};
         startForBrowser();
         TodoistIntegrationRow row(service.get());
         row.findChild<QPushButton *>("apiTokenButton")->click();
@@ -539,7 +538,7 @@ private Q_SLOTS:
             QVERIFY(store->operations.filter("write").isEmpty());
             return;
         }
-        QCOMPARE(store->items, (QMap<QString, QString>{{"access_token", "personal-1"}}));
+        QCOMPARE(store->items, (QMap<QString, QString>{{"access_token", "tok-1"}}));
         QTRY_COMPARE(service->tasks().size(), 1);
         // The user's own token is theirs to keep: a sign-out sends no revocation.
         service->disconnect();
@@ -547,17 +546,15 @@ private Q_SLOTS:
     }
 
     void aRefusedRefreshAsksToSignInAgain_data() {
-        QTest::addColumn<QString>("answer");
-        for (const char *answer : {"invalid_grant", "401"})
-            QTest::newRow(answer) << QString::fromLatin1(answer);
+        QTest::addColumn<Reply>("refusal");
+        QTest::newRow("invalid_grant") << jsonReply({{"error", "invalid_grant"}}, 400);
+        QTest::newRow("401") << jsonReply({{"error", "invalid_token"}}, 401);
     }
     void aRefusedRefreshAsksToSignInAgain() {
-        QFETCH(QString, answer);
+        QFETCH(Reply, refusal);
         startForBrowser();
         QVERIFY(signInThroughBrowser());
-        if (answer == "invalid_grant")
-            server->refreshTokens.clear(); // spent elsewhere
-        server->refreshAnswers401 = answer == "401";
+        server->tokenReplies << refusal;
         Clock::freezeAt(frozenNow.addSecs(3600));
         QCoro::waitFor(service->fetchAll());
         TodoistIntegrationRow row(service.get());
@@ -565,7 +562,6 @@ private Q_SLOTS:
         QCOMPARE(row.statusText(), "Sign-in expired. Connect again to show your tasks");
         QVERIFY(row.findChild<QWidget *>("connectButton")->isVisibleTo(&row));
         QTRY_VERIFY(store->items.isEmpty());
-        server->refreshAnswers401 = false;
         QVERIFY(signInThroughBrowser());
         QVERIFY(!service->isSignInExpired());
     }
