@@ -85,9 +85,7 @@ TodoistAuthServer::TodoistAuthServer() {
         }
         target.setQuery(answer);
         lastRedirectTarget = target.toString(QUrl::FullyEncoded);
-        QHttpServerResponse response("text/plain", "", Status::Found);
-        response.addHeader("Location", lastRedirectTarget.toUtf8());
-        return response;
+        return respond({302, {}, "text/plain", {{"Location", lastRedirectTarget.toUtf8()}}});
     });
     m_server.route("/oauth/access_token",
                    [this](const QHttpServerRequest &request) { return token(request); });
@@ -120,8 +118,7 @@ QUrl TodoistAuthServer::url(const QString &path) const {
 }
 
 void TodoistAuthServer::record(const QHttpServerRequest &r) {
-    requests[r.url().path()].append(
-        {r.query(), r.value("Authorization"), QUrlQuery(QString::fromUtf8(r.body()))});
+    requests[r.url().path()].append({r.query(), QUrlQuery(QString::fromUtf8(r.body()))});
 }
 
 TodoistConfig TodoistAuthServer::config() const {

@@ -30,7 +30,6 @@ class TodoistAuthServer {
 public:
     struct Request {
         QUrlQuery query;
-        QByteArray authorization;
         QUrlQuery form;
     };
 

