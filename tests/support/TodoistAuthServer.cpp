@@ -140,7 +140,6 @@ QHttpServerResponse TodoistAuthServer::token(const QHttpServerRequest &request) 
             return error("invalid_grant");
         return issueTokens();
     }
-    ++exchanges;
     const Grant grant = m_codes.take(value(form, "code"));
     const QByteArray verifier = value(form, "code_verifier").toLatin1();
     const QByteArray challenge =

@@ -46,7 +46,6 @@ public:
     QSet<QString> refreshTokens;     // valid now; spent ones are dropped
     QStringList revoked;
     int registrations = 0;
-    int exchanges = 0;
     QString lastRedirectTarget; // where the last authorization sent the browser
     // list ("projects", "tasks") -> cursor ("" = first page) -> reply; an
     // unknown cursor gets a 400. Each list starts with one item.
