@@ -22,8 +22,7 @@ QByteArray trickyTaskPage() {
     return "\xEF\xBB\xBF" +
            page(R"({"id": "6cQ9vS8kTn2Wq4Lm", "project_id": "6cQ9", "content": "Call \u260E\uFE0F",
         "due": {"date": "2030-01-15T11:00:00", "timezone": null, "string": "11", "is_recurring": false},
-        "duration": {"amount": 45, "unit": "minute"}, "labels": ["a", 2], "deadline": {"date": 5},
-        "n": 1E+400,
+        "duration": {"amount": 45, "unit": "minute"}, "labels": ["a", 2], "deadline": {"date": 5}, "n": 1E+400,
         "goal_ids": [[]], "deep": [[[{"k": [1, -0, 2.5e-3, true, null, "\u0000"]}]]]},
       {"id": "2", "project_id": "p", "content": "No dates", "due": null, "duration": null},
       {"\u0069d": "first", "id": "x\"y\\z\/", "project_id": "p", "content": "a\nb\t\ud83d\ude00 é",
@@ -38,9 +37,8 @@ QDateTime utc(int y, int mo, int d, int h, int mi, int s = 0, int ms = 0) {
 }
 
 TodoistTask task(const QString &id, const QString &projectId, std::optional<QString> datetime,
-                 const QString &date, std::optional<TodoistDuration> duration = std::nullopt) {
-    return {id, QStringLiteral("Task ") + id, projectId, TodoistDue{date, std::move(datetime), std::nullopt},
-            std::move(duration)};
+                 const QString &date, std::optional<TodoistDuration> duration = {}) {
+    return {id, "Task " + id, projectId, TodoistDue{date, std::move(datetime), {}}, std::move(duration)};
 }
 
 TodoistProject project(const QString &id, std::optional<QString> parent, qint64 order,

@@ -299,14 +299,13 @@ private Q_SLOTS:
     void transferFaultsEndTheFetch() {
         QFETCH(QString, fault);
         RawServer raw;
-        const QByteArray projects = server->pages["projects"][""].body,
-                         tasks = server->pages["tasks"][""].body;
         bool faulty = false;
         qint64 written = 0;
         static constexpr qint64 endlessCap = 4 * TodoistService::maxBodyBytes;
         raw.answer = [&](QTcpSocket *socket, const QByteArray &request) {
-            const QByteArray body = request.startsWith("GET /api/v1/projects") ? projects : tasks;
-            if (!faulty || body == tasks) {
+            const bool projects = request.startsWith("GET /api/v1/projects");
+            const QByteArray body = server->pages[projects ? "projects" : "tasks"][""].body;
+            if (!faulty || !projects) {
                 socket->write(head(body.size()) + body);
             } else if (fault == "cut off") {
                 socket->write(head(body.size()) + body.left(body.size() / 2));
@@ -523,30 +522,23 @@ private Q_SLOTS:
         QCOMPARE(QCoro::waitFor(service->handleOAuthCallback(good)), row == "wrong state");
     }
 
-    void apiTokenIsCheckedBeforeItIsStored_data() {
-        QTest::addColumn<QString>("token");
-        QTest::addColumn<bool>("accepted");
-        QTest::newRow("good") << " tok-1\n" << true;
-        QTest::newRow("wrong") << "tok-2" << false;
-    }
+    // A pasted token is tried before it is kept; a wrong one leaves the dialog open for another.
     void apiTokenIsCheckedBeforeItIsStored() {
-        QFETCH(QString, token);
-        QFETCH(bool, accepted);
         startForBrowser();
         TodoistIntegrationRow row(service.get());
         row.findChild<QPushButton *>("apiTokenButton")->click();
         QPointer<TodoistApiTokenDialog> dialog = row.findChild<TodoistApiTokenDialog *>();
-        dialog->findChild<QLineEdit *>("apiTokenField")->setText(token);
+        auto *message = dialog->findChild<QLabel *>("apiTokenMessage");
+        dialog->findChild<QLineEdit *>("apiTokenField")->setText("tok-2");
         dialog->findChild<QPushButton *>("apiTokenConnect")->click();
-        QTRY_VERIFY(!dialog || !dialog->findChild<QLabel *>("apiTokenMessage")->isHidden());
-        QCOMPARE(!dialog, accepted);
+        QTRY_VERIFY(!message->isHidden());
+        QVERIFY(message->text().contains("did not accept"));
         QTRY_VERIFY(!service->hasPendingSecretOperations());
-        QCOMPARE(service->isConnected(), accepted);
-        if (!accepted) {
-            QVERIFY(dialog->findChild<QLabel *>("apiTokenMessage")->text().contains("did not accept"));
-            QVERIFY(store->operations.filter("write").isEmpty());
-            return;
-        }
+        QVERIFY(!service->isConnected() && store->operations.filter("write").isEmpty());
+        dialog->findChild<QLineEdit *>("apiTokenField")->setText(" tok-1\n");
+        dialog->findChild<QPushButton *>("apiTokenConnect")->click();
+        QTRY_VERIFY(!dialog);
+        QTRY_VERIFY(!service->hasPendingSecretOperations());
         QCOMPARE(store->items, (QMap<QString, QString>{{"access_token", "tok-1"}}));
         QTRY_COMPARE(service->tasks().size(), 1);
         // The user's own token is theirs to keep: a sign-out sends no revocation.
