@@ -12,10 +12,7 @@ namespace {
 using Status = QHttpServerResponder::StatusCode;
 
 QHttpServerResponse error(const QString &code, Status status = Status::BadRequest, const QString &text = {}) {
-    QJsonObject body{{"error", code}};
-    if (!text.isEmpty())
-        body.insert("error_description", text);
-    return QHttpServerResponse(body, status);
+    return QHttpServerResponse(QJsonObject{{"error", code}, {"error_description", text}}, status);
 }
 
 QString value(const QUrlQuery &query, const char *name) {

@@ -29,8 +29,7 @@ Reply tokenReply(const QString &access, qint64 expiresIn = -1, const QString &re
 class TodoistAuthServer {
 public:
     struct Request {
-        QUrlQuery query;
-        QUrlQuery form;
+        QUrlQuery query, form;
     };
 
     TodoistAuthServer();

@@ -111,8 +111,7 @@ private Q_SLOTS:
             page(R"({"id": 1, "project_id": "p", "content": "c"})"),
             page(R"({"id": null, "project_id": "p", "content": "c"})"),
             with(R"(, "due": {"date": 20300115})"), with(R"(, "due": "2030-01-15")"),
-            with(R"(, "due": {"date": "2030-01-15", "timezone": 1})"),
-            with(R"(, "duration": {"amount": 30})"),
+            with(R"(, "due": {"date": "2030-01-15", "timezone": 1})"), with(R"(, "duration": {"amount": 30})"),
             with(R"(, "duration": {"amount": 1.5, "unit": "day"})"),
             with(R"(, "duration": {"amount": "30", "unit": "day"})")};
         QTest::newRow("page shape") << 't' << QByteArrayList{

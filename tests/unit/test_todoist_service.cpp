@@ -127,9 +127,6 @@ class TodoistServiceTest : public QObject {
         reply->deleteLater();
         return reply;
     }
-    QUrl redirectFor(const QUrl &authorize) {
-        return get(authorize)->header(QNetworkRequest::LocationHeader).toUrl();
-    }
     // The browser: the scheme redirect starts a second process, which hands
     // the URL to the running one; a loopback redirect is fetched.
     void deliver(const QUrl &redirect) {
@@ -146,7 +143,8 @@ class TodoistServiceTest : public QObject {
     void startForBrowser() {
         service = makeService(server->config());
         service->setUrlOpener([this](const QUrl &url) {
-            QTimer::singleShot(0, this, [this, url] { deliver(redirectFor(url)); });
+            QTimer::singleShot(
+                0, this, [this, url] { deliver(get(url)->header(QNetworkRequest::LocationHeader).toUrl()); });
         });
     }
     bool signInThroughBrowser() {
@@ -245,17 +243,15 @@ private Q_SLOTS:
         // itself), or "waits" (not before the server's Retry-After).
         QTest::addColumn<QString>("outcome");
         QTest::newRow("500 page") << Reply{500, "<h1>Error</h1>", "text/html"} << "retried";
-        QTest::newRow("503 with Retry-After")
-            << Reply{503, "busy", "text/plain", {{"Retry-After", "1"}}} << "waits";
+        QTest::newRow("503 later") << Reply{503, "busy", "text/plain", {{"Retry-After", "1"}}} << "waits";
         QTest::newRow("429 with an HTTP date")
             << Reply{429, "{}", "application/json", {{"Retry-After", "Tue, 15 Jan 2030 10:00:01 GMT"}}}
             << "waits";
         QTest::newRow("410 gone") << Reply{410, "Gone", "text/plain"} << "kept";
-        QTest::newRow("one bad element")
-            << pageReply({projectJson("p", "P", {}, 1), QJsonObject{{"id", "x"}}}) << "kept";
+        QTest::newRow("bad item") << pageReply({projectJson("p", "P", {}, 1), QJsonObject{{"id", "x"}}})
+                                  << "kept";
         QTest::newRow("repeated cursor") << pageReply({projectJson("p2", "P", {}, 1)}, "again") << "kept";
-        QTest::newRow("above the size limit")
-            << Reply{200, QByteArray(TodoistService::maxBodyBytes + 1, ' ')} << "kept";
+        QTest::newRow("too big") << Reply{200, QByteArray(TodoistService::maxBodyBytes + 1, ' ')} << "kept";
         // The token never follows a redirect, not even on the same server.
         QTest::newRow("redirect")
             << Reply{302, {}, "text/plain", {{"Location", "/api/v1/projects?cursor=stolen"}}} << "kept";
@@ -505,7 +501,7 @@ private Q_SLOTS:
         if (row == "injected code") // obtained by someone else with their own challenge, sent with our state
             authorize.setQuery(authorize.query().replace(QRegularExpression("code_challenge=[^&]*"),
                                                          "code_challenge=" + oauth::pkceChallenge("other")));
-        const QUrl good = redirectFor(authorize);
+        const QUrl good = get(authorize)->header(QNetworkRequest::LocationHeader).toUrl();
         QUrl callback = good;
         if (row == "wrong state")
             callback.setQuery(QStringLiteral("code=code-1&state=") + oauth::randomToken());
