@@ -172,9 +172,7 @@ private Q_SLOTS:
     void cleanup() {
         if (service)
             QTRY_VERIFY(!service->hasPendingSecretOperations());
-        service.reset();
-        Clock::reset();
-        server.reset();
+        service.reset(); // init sets the clock and the server afresh
     }
 
     // MARK: The stored sign-in
@@ -240,12 +238,13 @@ private Q_SLOTS:
     void aFailingListKeepsItsLastGoodItems_data() {
         QTest::addColumn<Reply>("reply");
         // "emptied", "kept" (until the next refresh), "retried" (soon, by
-        // itself), or "waits" (not before the server's Retry-After).
+        // itself), or "waits" (not before the server's Retry-After, long
+        // enough that no stall of a loaded machine lets the next fetch through).
         QTest::addColumn<QString>("outcome");
         QTest::newRow("500 page") << Reply{500, "<h1>Error</h1>", "text/html"} << "retried";
-        QTest::newRow("503 later") << Reply{503, "busy", "text/plain", {{"Retry-After", "1"}}} << "waits";
+        QTest::newRow("503 later") << Reply{503, "busy", "text/plain", {{"Retry-After", "2"}}} << "waits";
         QTest::newRow("429 with an HTTP date")
-            << Reply{429, "{}", "application/json", {{"Retry-After", "Tue, 15 Jan 2030 10:00:01 GMT"}}}
+            << Reply{429, "{}", "application/json", {{"Retry-After", "Tue, 15 Jan 2030 10:00:02 GMT"}}}
             << "waits";
         QTest::newRow("410 gone") << Reply{410, "Gone", "text/plain"} << "kept";
         QTest::newRow("bad item") << pageReply({projectJson("p", "P", {}, 1), QJsonObject{{"id", "x"}}})
