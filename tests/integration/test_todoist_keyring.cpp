@@ -2,15 +2,13 @@
 // private bus the runner starts, unlocked with "daybrook-test"), checked from
 // outside through the keyring's own D-Bus interface.
 #include "support/TestEnvironment.h"
+#include "support/TodoistAuthServer.h"
 #include "todoist/TodoistService.h"
 
 #include <QDBusArgument>
 #include <QDBusInterface>
 #include <QDBusMetaType>
 #include <QDBusReply>
-#include <QHttpServer>
-#include <QJsonArray>
-#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -58,9 +56,8 @@ bool unlockLogin() {
 class TodoistKeyringTest : public QObject {
     Q_OBJECT
 
-    QHttpServer server;
+    test::TodoistAuthServer server;
     TodoistConfig config;
-    int listRequests = 0;
 
     std::unique_ptr<TodoistService> start(bool settle = true) {
         auto service = std::make_unique<TodoistService>(config);
@@ -78,42 +75,27 @@ private Q_SLOTS:
     void initTestCase() {
         qDBusRegisterMetaType<QMap<QString, QString>>();
         test::resetUserDefaults();
-        const auto empty = [this] {
-            ++listRequests;
-            return QHttpServerResponse(QJsonObject{{"results", QJsonArray{}}, {"next_cursor", QJsonValue()}});
-        };
-        server.route("/api/v1/projects", empty);
-        server.route("/api/v1/tasks", empty);
-        server.route("/oauth/access_token", [] {
-            return QHttpServerResponse("application/json", R"({"access_token": "keyring-access",
-                "token_type": "Bearer", "expires_in": 3600, "refresh_token": "keyring-refresh"})");
-        });
-        const quint16 port = server.listen(QHostAddress::LocalHost);
-        QVERIFY(port != 0);
-        const QString base = QStringLiteral("http://127.0.0.1:%1").arg(port);
-        config.apiBaseUrl = QUrl(base);
-        config.tokenUrl = QUrl(base + QStringLiteral("/oauth/access_token"));
+        server.accessTokens = {"keyring-access", "second-token", "kept-token"};
+        config = server.config();
         config.clientId = QStringLiteral("keyring-client"); // no self-registration here
         config.secretRetryMs = 200;
-        QVERIFY2(!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"),
-                 "run through tests/support/run-test.sh");
     }
 
     void aSignInSurvivesRestartsUntilDisconnected() {
         {
             auto service = start();
-            QVERIFY(!service->isConnected());
+            server.tokenReplies << test::tokenReply("keyring-access", 3600, "keyring-refresh");
             service->startOAuth();
             QVERIFY(QCoro::waitFor(service->handleOAuthCallback(
                 QUrl(QStringLiteral("daybrook://oauth/todoist?code=c0de&state=") + *service->oauthState()))));
             settle(*service);
         }
-        listRequests = 0;
+        server.requests.clear();
         auto service = start();
         QCOMPARE(service->accessToken(), QStringLiteral("keyring-access"));
         QCOMPARE(service->refreshToken(), QStringLiteral("keyring-refresh"));
         QVERIFY(service->accessTokenExpiresAt());
-        QTRY_VERIFY(listRequests >= 2);
+        QTRY_VERIFY(!server.requests.value("/api/v1/tasks").isEmpty()); // fetched with the stored token
         service->setAccessToken(QStringLiteral("second-token"));
         settle(*service);
         // Delete-then-write leaves exactly one item holding the last token.

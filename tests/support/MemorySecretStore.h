@@ -18,22 +18,20 @@ public:
     QStringList operations;
     Status failure = Status::Ok;
 
-    QCoro::Task<Result> read(QString key) override { return run(QStringLiteral("read"), key, {}); }
-    QCoro::Task<Result> write(QString key, QString value) override {
-        return run(QStringLiteral("write"), key, value);
-    }
-    QCoro::Task<Result> remove(QString key) override { return run(QStringLiteral("remove"), key, {}); }
+    QCoro::Task<Result> read(QString key) override { return run("read", key, {}); }
+    QCoro::Task<Result> write(QString key, QString value) override { return run("write", key, value); }
+    QCoro::Task<Result> remove(QString key) override { return run("remove", key, {}); }
 
 private:
     // Parameters by value: the coroutine outlives its caller's arguments.
     QCoro::Task<Result> run(QString operation, QString key, QString value) {
         co_await QCoro::sleepFor(std::chrono::milliseconds(1));
-        operations << operation + QLatin1Char(' ') + key;
+        operations << operation + ' ' + key;
         if (failure != Status::Ok)
             co_return Result{failure, {}, QStringLiteral("test store failing")};
-        if (operation == QLatin1String("write"))
+        if (operation == "write")
             items.insert(key, value);
-        else if (operation == QLatin1String("remove"))
+        else if (operation == "remove")
             items.remove(key);
         else if (!items.contains(key))
             co_return Result{Status::NotFound, {}, {}};

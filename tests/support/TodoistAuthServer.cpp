@@ -1,7 +1,5 @@
 #include "support/TodoistAuthServer.h"
 
-#include "support/TodoistJson.h"
-
 #include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,17 +12,36 @@ namespace {
 using Status = QHttpServerResponder::StatusCode;
 
 QHttpServerResponse error(const QString &code, Status status = Status::BadRequest, const QString &text = {}) {
-    QJsonObject body{{"error", code}};
-    if (!text.isEmpty())
-        body.insert("error_description", text);
-    return QHttpServerResponse(body, status);
+    return QHttpServerResponse(QJsonObject{{"error", code}, {"error_description", text}}, status);
 }
 
 QString value(const QUrlQuery &query, const char *name) {
     return query.queryItemValue(QLatin1String(name), QUrl::FullyDecoded);
 }
 
+QHttpServerResponse respond(const Reply &reply) {
+    QHttpServerResponse response(reply.contentType, reply.body, Status(reply.status));
+    for (const auto &[name, text] : reply.headers)
+        response.addHeader(name, text);
+    return response;
+}
+
 } // namespace
+
+Reply jsonReply(const QJsonObject &object, int status) {
+    return {status, QJsonDocument(object).toJson(QJsonDocument::Compact)};
+}
+
+Reply pageReply(const QJsonArray &results, const QJsonValue &cursor) {
+    return jsonReply({{"results", results}, {"next_cursor", cursor}});
+}
+
+Reply tokenReply(const QString &access, qint64 expiresIn, const QString &refresh) {
+    QJsonObject object{{"access_token", access}, {"token_type", "Bearer"}, {"refresh_token", refresh}};
+    if (expiresIn >= 0)
+        object.insert("expires_in", expiresIn);
+    return jsonReply(object);
+}
 
 TodoistAuthServer::TodoistAuthServer() {
     m_server.route("/oauth/register", [this](const QHttpServerRequest &request) {
@@ -65,9 +82,7 @@ TodoistAuthServer::TodoistAuthServer() {
         }
         target.setQuery(answer);
         lastRedirectTarget = target.toString(QUrl::FullyEncoded);
-        QHttpServerResponse response("text/plain", "", Status::Found);
-        response.addHeader("Location", lastRedirectTarget.toUtf8());
-        return response;
+        return respond({302, {}, "text/plain", {{"Location", lastRedirectTarget.toUtf8()}}});
     });
     m_server.route("/oauth/access_token",
                    [this](const QHttpServerRequest &request) { return token(request); });
@@ -78,17 +93,19 @@ TodoistAuthServer::TodoistAuthServer() {
         refreshTokens.remove(token);
         return QHttpServerResponse(Status::Ok);
     });
-    for (const char *list : {"/api/v1/projects", "/api/v1/tasks"}) {
-        m_server.route(list, [this, list](const QHttpServerRequest &request) {
-            const QString token = QString::fromUtf8(request.value("Authorization").mid(7));
-            if (!accessTokens.contains(token))
-                return error("Unauthorized", Status::Unauthorized);
-            const QJsonObject item = QByteArray(list).endsWith("tasks")
-                                         ? taskJson("t1", "p1", "Write report", "2030-01-15T09:30:00")
-                                         : projectJson("p1", "Work", {}, 1);
-            return QHttpServerResponse(
-                QJsonObject{{"results", QJsonArray{item}}, {"next_cursor", QJsonValue()}});
-        });
+    pages["projects"][""] = pageReply({projectJson("p1", "Work", {}, 1)});
+    pages["tasks"][""] = pageReply({taskJson("t1", "p1", "Write report", "2030-01-15T09:30:00")});
+    for (const char *list : {"projects", "tasks"}) {
+        m_server.route(
+            QStringLiteral("/api/v1/") + QLatin1String(list), [this, list](const QHttpServerRequest &r) {
+                record(r);
+                const QByteArray auth = r.value("Authorization");
+                if (!auth.startsWith("Bearer ") || !accessTokens.contains(QString::fromUtf8(auth.mid(7))))
+                    return error("Unauthorized", Status::Unauthorized);
+                const QString cursor = r.query().queryItemValue(QStringLiteral("cursor"), QUrl::FullyDecoded);
+                return respond(pages.value(QLatin1String(list))
+                                   .value(cursor, jsonReply({{"error", "Invalid cursor"}}, 400)));
+            });
     }
     m_port = m_server.listen(QHostAddress::LocalHost);
 }
@@ -97,11 +114,18 @@ QUrl TodoistAuthServer::url(const QString &path) const {
     return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path));
 }
 
+void TodoistAuthServer::record(const QHttpServerRequest &r) {
+    requests[r.url().path()].append({r.query(), QUrlQuery(QString::fromUtf8(r.body()))});
+}
+
 TodoistConfig TodoistAuthServer::config() const {
     return {url(), url("/oauth/authorize"), url("/oauth/access_token"), url("/oauth/register"), {}, {}, 5000};
 }
 
 QHttpServerResponse TodoistAuthServer::token(const QHttpServerRequest &request) {
+    record(request);
+    if (!tokenReplies.isEmpty())
+        return respond(tokenReplies.takeFirst());
     const QUrlQuery form(QString::fromUtf8(request.body()));
     const QString client = value(form, "client_id");
     if (!clients.contains(client))
@@ -109,13 +133,10 @@ QHttpServerResponse TodoistAuthServer::token(const QHttpServerRequest &request) 
     if (form.hasQueryItem("client_secret"))
         return error("invalid_request", Status::BadRequest, "public clients have no secret");
     if (value(form, "grant_type") == "refresh_token") {
-        if (refreshAnswers401)
-            return error("invalid_token", Status::Unauthorized);
         if (!refreshTokens.remove(value(form, "refresh_token")))
             return error("invalid_grant");
         return issueTokens();
     }
-    ++exchanges;
     const Grant grant = m_codes.take(value(form, "code"));
     const QByteArray verifier = value(form, "code_verifier").toLatin1();
     const QByteArray challenge =
@@ -131,12 +152,9 @@ QHttpServerResponse TodoistAuthServer::token(const QHttpServerRequest &request) 
 
 QHttpServerResponse TodoistAuthServer::issueTokens() {
     const QString access = QStringLiteral("access-%1").arg(++m_serial);
-    const QString refresh = QStringLiteral("refresh-%1").arg(m_serial);
     accessTokens.insert(access);
-    refreshTokens.insert(refresh);
-    QJsonObject tokens{{"access_token", access}, {"token_type", "Bearer"}, {"expires_in", 3600}};
-    tokens.insert("refresh_token", refresh);
-    return QHttpServerResponse(tokens);
+    refreshTokens.insert(QStringLiteral("refresh-%1").arg(m_serial));
+    return respond(tokenReply(access, 3600, QStringLiteral("refresh-%1").arg(m_serial)));
 }
 
 } // namespace daybrook::test

@@ -1,11 +1,25 @@
 #pragma once
 
+#include "support/TodoistJson.h"
 #include "todoist/TodoistService.h"
 
 #include <QHash>
 #include <QHttpServer>
+#include <QUrlQuery>
 
 namespace daybrook::test {
+
+// A canned answer, for the faults a well-behaved server never makes.
+struct Reply {
+    int status = 200;
+    QByteArray body;
+    QByteArray contentType = "application/json";
+    QList<std::pair<QByteArray, QByteArray>> headers;
+};
+Reply jsonReply(const QJsonObject &object, int status = 200);
+Reply pageReply(const QJsonArray &results, const QJsonValue &cursor = {});
+// A negative `expiresIn` leaves it out, and an empty `refresh` is none.
+Reply tokenReply(const QString &access, qint64 expiresIn = -1, const QString &refresh = {});
 
 // Todoist's sign-in and API on 127.0.0.1, as strict as the standards it
 // follows: clients register themselves (public clients only), every
@@ -14,6 +28,10 @@ namespace daybrook::test {
 // Like Todoist it reports authorization errors on the redirect.
 class TodoistAuthServer {
 public:
+    struct Request {
+        QUrlQuery query, form;
+    };
+
     TodoistAuthServer();
     QUrl url(const QString &path = {}) const;
     // Every address here and no client id: the program registers itself, as a default build does.
@@ -21,15 +39,19 @@ public:
 
     bool refuseSchemeRedirects = false; // registration takes only loopback redirects
     bool denyAccess = false;            // the user presses "Cancel" on the consent page
-    bool refreshAnswers401 = false;
 
     QHash<QString, QString> clients; // client id -> registered redirect URI
     QSet<QString> accessTokens;      // valid now (a personal token may be added)
     QSet<QString> refreshTokens;     // valid now; spent ones are dropped
     QStringList revoked;
     int registrations = 0;
-    int exchanges = 0;
     QString lastRedirectTarget; // where the last authorization sent the browser
+    // list ("projects", "tasks") -> cursor ("" = first page) -> reply; an
+    // unknown cursor gets a 400. Each list starts with one item.
+    QHash<QString, QHash<QString, Reply>> pages;
+    // While any are queued, the token endpoint answers with them and checks nothing.
+    QList<Reply> tokenReplies;
+    QHash<QString, QList<Request>> requests; // by path: to the lists and the token endpoint
 
 private:
     struct Grant {
@@ -37,6 +59,7 @@ private:
     };
     QHttpServerResponse token(const QHttpServerRequest &request);
     QHttpServerResponse issueTokens();
+    void record(const QHttpServerRequest &request);
 
     QHttpServer m_server;
     quint16 m_port = 0;

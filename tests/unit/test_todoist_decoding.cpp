@@ -22,8 +22,7 @@ QByteArray trickyTaskPage() {
     return "\xEF\xBB\xBF" +
            page(R"({"id": "6cQ9vS8kTn2Wq4Lm", "project_id": "6cQ9", "content": "Call \u260E\uFE0F",
         "due": {"date": "2030-01-15T11:00:00", "timezone": null, "string": "11", "is_recurring": false},
-        "duration": {"amount": 45, "unit": "minute"}, "labels": ["a", 2], "deadline": {"date": 5},
-        "n": 1E+400,
+        "duration": {"amount": 45, "unit": "minute"}, "labels": ["a", 2], "deadline": {"date": 5}, "n": 1E+400,
         "goal_ids": [[]], "deep": [[[{"k": [1, -0, 2.5e-3, true, null, "\u0000"]}]]]},
       {"id": "2", "project_id": "p", "content": "No dates", "due": null, "duration": null},
       {"\u0069d": "first", "id": "x\"y\\z\/", "project_id": "p", "content": "a\nb\t\ud83d\ude00 é",
@@ -38,9 +37,8 @@ QDateTime utc(int y, int mo, int d, int h, int mi, int s = 0, int ms = 0) {
 }
 
 TodoistTask task(const QString &id, const QString &projectId, std::optional<QString> datetime,
-                 const QString &date, std::optional<TodoistDuration> duration = std::nullopt) {
-    return {id, QStringLiteral("Task ") + id, projectId, TodoistDue{date, std::move(datetime), std::nullopt},
-            std::move(duration)};
+                 const QString &date, std::optional<TodoistDuration> duration = {}) {
+    return {id, "Task " + id, projectId, TodoistDue{date, std::move(datetime), {}}, std::move(duration)};
 }
 
 TodoistProject project(const QString &id, std::optional<QString> parent, qint64 order,
@@ -48,11 +46,13 @@ TodoistProject project(const QString &id, std::optional<QString> parent, qint64 
     return TodoistProject{id, QStringLiteral("Project ") + id, color, std::move(parent), order};
 }
 
-QStringList ids(const QList<ProjectNode> &nodes) {
-    QStringList result;
+// Each node as id and depth, its children in brackets.
+QString outline(const QList<ProjectNode> &nodes) {
+    QStringList parts;
     for (const ProjectNode &node : nodes)
-        result << node.project.id;
-    return result;
+        parts << node.project.id + QLatin1Char(':') + QString::number(node.depth) +
+                     (node.children.isEmpty() ? QString() : '(' + outline(node.children) + ')');
+    return parts.join(' ');
 }
 
 } // namespace
@@ -111,8 +111,7 @@ private Q_SLOTS:
             page(R"({"id": 1, "project_id": "p", "content": "c"})"),
             page(R"({"id": null, "project_id": "p", "content": "c"})"),
             with(R"(, "due": {"date": 20300115})"), with(R"(, "due": "2030-01-15")"),
-            with(R"(, "due": {"date": "2030-01-15", "timezone": 1})"),
-            with(R"(, "duration": {"amount": 30})"),
+            with(R"(, "due": {"date": "2030-01-15", "timezone": 1})"), with(R"(, "duration": {"amount": 30})"),
             with(R"(, "duration": {"amount": 1.5, "unit": "day"})"),
             with(R"(, "duration": {"amount": "30", "unit": "day"})")};
         QTest::newRow("page shape") << 't' << QByteArrayList{
@@ -225,16 +224,14 @@ private Q_SLOTS:
         for (const char *zone : {"Europe/Berlin", "America/New_York"}) {
             test::setTimeZone(zone);
             const TimeEntryList entries = todoistTimeEntries(tasks, projects, {QStringLiteral("off")}, today);
-            QStringList entryIds;
+            QStringList got;
             for (const TimeEntry &entry : entries)
-                entryIds << entry.id();
-            // Task order is kept, and identical tasks stay two entries.
-            QCOMPARE(entryIds, (QStringList{"floating", "fixed", "two days", "date today, instant yesterday",
-                                            "zero length", "backwards", "twice", "twice"}));
-            // Nothing ends before it starts; without a duration a task lasts 15 minutes.
-            const QList<int> minutes{15, 45, 2880, 15, 15, 15, 15, 15};
-            for (qsizetype i = 0; i < entries.size(); ++i)
-                QCOMPARE(entries[i].startTime().secsTo(*entries[i].endTime()), minutes[i] * 60);
+                got << entry.id() + ' ' + QString::number(entry.startTime().secsTo(*entry.endTime()) / 60.0);
+            // Task order is kept, and identical tasks stay two entries. Nothing
+            // ends before it starts; without a duration a task lasts 15 minutes.
+            QCOMPARE(got, (QStringList{"floating 15", "fixed 45", "two days 2880",
+                                       "date today, instant yesterday 15", "zero length 15", "backwards 15",
+                                       "twice 15", "twice 15"}));
             QCOMPARE(entries[0].startTime(),
                      QDateTime(QDate(2030, 1, 15), QTime(9, 30), Qt::LocalTime).toUTC());
             QCOMPARE(entries[1].startTime(), utc(2030, 1, 15, 9, 30));
@@ -258,9 +255,7 @@ private Q_SLOTS:
         };
         const QList<ProjectNode> tree = buildProjectTree(projects);
         // Equal order keeps the server's order (B before C); orphans are shown nowhere.
-        QCOMPARE(ids(tree), (QStringList{"B", "C", "A"}));
-        QCOMPARE(ids(tree[2].children), (QStringList{"A1", "A2", "A0"}));
-        QCOMPARE(tree[2].children[0].children[0].depth, 2);
+        QCOMPARE(outline(tree), QStringLiteral("B:0 C:0 A:0(A1:1(A1x:2) A2:1 A0:1)"));
         // Descendants in list order, not sort order, depth first.
         QCOMPARE(projectDescendantIds(projects, "A"), (QStringList{"A2", "A1", "A1x", "A0"}));
         QCOMPARE(projectToggleStateOf(projects, {}, "A"), ToggleState::All);
