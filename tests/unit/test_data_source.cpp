@@ -98,12 +98,17 @@ private Q_SLOTS:
         add("trailing blank", at(9, 0), at(9, 0), "Plan|Plan ", false);
         // "Café" precomposed and with a combining accent.
         add("canonically equivalent", at(9, 0), at(9, 0), "Caf\u00E9|Cafe\u0301", true);
+        add("first combining mark", at(9, 0), at(9, 0), "\u00E8|e\u0300", true);
+        add("syllable and its letters", at(9, 0), at(9, 0), "\uD55C|\u1112\u1161\u11AB", true);
         // 02:30 happens twice when summer time ends; an hour apart is not the same minute.
         const QDateTime repeated(QDate(2026, 10, 25), QTime(0, 30), Qt::UTC);
         add("repeated hour", repeated, repeated.addSecs(3600), "Plan|Plan", false);
         // UTC+05:45: minutes of the local clock, not of UTC.
         const QDateTime kathmandu(QDate(2026, 3, 10), QTime(3, 15, 30), Qt::UTC);
         add("quarter-hour zone", kathmandu, kathmandu.addSecs(29), "Plan|Plan", true, "Asia/Kathmandu");
+        // UTC+00:19:32 until 1937: local minutes start 28 s past UTC ones.
+        const QDateTime amsterdam(QDate(1930, 1, 15), QTime(10, 0, 26), Qt::UTC);
+        add("zone with seconds", amsterdam, amsterdam.addSecs(3), "Plan|Plan", false, "Europe/Amsterdam");
     }
     void combinesWithinTheSameLocalMinute() {
         QFETCH(QDateTime, taskStart);
