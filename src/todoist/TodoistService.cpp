@@ -8,7 +8,6 @@
 
 #include <QCoroFuture>
 #include <QCoroNetworkReply>
-#include <QCoroSignal>
 #include <QDesktopServices>
 #include <QLocale>
 #include <QNetworkAccessManager>
@@ -261,6 +260,7 @@ TodoistService::~TodoistService() {
     // finishes it and lets its waiter unwind.
     for (QNetworkReply *reply : m_network->findChildren<QNetworkReply *>())
         reply->abort();
+    resumeRefreshWaiters();
     delete m_network;
     m_network = nullptr;
 }
@@ -638,6 +638,15 @@ QCoro::Task<TodoistService::ListFailure> TodoistService::fetchPages(QString path
     co_return ListFailure{Failure::Other, {}};
 }
 
+namespace {
+struct RefreshWait {
+    std::vector<std::coroutine_handle<>> &waiters;
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> waiter) { waiters.push_back(waiter); }
+    void await_resume() const noexcept {}
+};
+} // namespace
+
 QCoro::Task<bool> TodoistService::ensureFreshToken() {
     if (!m_accessToken || !m_expiresAt || !m_refreshToken)
         co_return true;
@@ -652,8 +661,8 @@ QCoro::Task<bool> TodoistService::ensureFreshToken() {
 QCoro::Task<bool> TodoistService::refreshAccessToken(QString staleToken) {
     const std::weak_ptr<int> alive = m_lifetime;
     if (m_refreshing) {
-        const bool ok = co_await qCoro(this, &TodoistService::tokenRefreshFinished);
-        co_return ok && !alive.expired() && m_accessToken.has_value();
+        co_await RefreshWait{m_refreshWaiters};
+        co_return !alive.expired() && m_lastRefreshOk && m_accessToken.has_value();
     }
     if (m_accessToken && *m_accessToken != staleToken)
         co_return true; // someone else renewed it meanwhile
@@ -702,8 +711,14 @@ QCoro::Task<bool> TodoistService::refreshAccessToken(QString staleToken) {
         ok = true;
     }
     m_refreshing = false;
-    Q_EMIT tokenRefreshFinished(ok);
+    m_lastRefreshOk = ok;
+    resumeRefreshWaiters();
     co_return ok;
+}
+
+void TodoistService::resumeRefreshWaiters() {
+    for (const std::coroutine_handle<> waiter : std::exchange(m_refreshWaiters, {}))
+        waiter.resume();
 }
 
 void TodoistService::writeDebugListing() const {

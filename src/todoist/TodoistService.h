@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QSet>
 #include <QUrl>
+#include <coroutine>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -128,8 +129,6 @@ Q_SIGNALS:
     // The stored token has been looked up at start (whether or not one was found).
     void storedTokenLoaded();
     void secretOperationsFinished();
-    // Internal: a token refresh ended; every request that waited for it resumes.
-    void tokenRefreshFinished(bool ok);
 
 private:
     struct SecretOp {
@@ -186,6 +185,7 @@ private:
     void setSignInExpired(bool expired);
     QCoro::Task<bool> ensureFreshToken();
     QCoro::Task<bool> refreshAccessToken(QString staleToken);
+    void resumeRefreshWaiters();
     void writeDebugListing() const;
 
     TodoistConfig m_config;
@@ -219,6 +219,11 @@ private:
     quint64 m_session = 0;
     bool m_tokenAssigned = false; // a token was assigned before the stored one arrived
     bool m_refreshing = false;
+    // Requests that found a refresh under way. Resumed directly when it ends,
+    // or when the service is destroyed: a queued resumption (a signal's)
+    // would die with the service and leave them suspended for ever.
+    std::vector<std::coroutine_handle<>> m_refreshWaiters;
+    bool m_lastRefreshOk = false;
     bool m_waitingForKeyring = false;
     std::optional<QString> m_secretStoreNotice;
 
