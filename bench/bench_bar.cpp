@@ -9,6 +9,7 @@
 #include <QRandomGenerator>
 #include <benchmark/benchmark.h>
 #include <cstring>
+#include <optional>
 
 using namespace daybrook;
 
@@ -48,11 +49,23 @@ BarPreviewData day(int count, bool dark) {
     return data;
 }
 
-void layout(benchmark::State &bench, int count) {
-    BarState state;
+// The bar every benchmark measures: 1920 px wide at 13:00, with `data` shown.
+void setUp(BarState &state, const std::optional<BarPreviewData> &data = {}, bool expanded = false) {
     state.setCurrentTime(todayAt(13));
     state.setFrame(QRectF(0, 0, 1920, 150));
-    state.setPreviewData(day(count, false));
+    if (data)
+        state.setPreviewData(*data);
+    if (expanded)
+        state.setIsExpanded(true);
+}
+
+QImage frameImage() {
+    return QImage(1920, 150, QImage::Format_ARGB32_Premultiplied);
+}
+
+void layout(benchmark::State &bench, int count) {
+    BarState state;
+    setUp(state, day(count, false));
     for (auto _ : bench) {
         state.computeLayout();
         benchmark::DoNotOptimize(state.cachedTotalRows());
@@ -72,8 +85,7 @@ BENCHMARK(BM_Layout50)->Unit(benchmark::kMicrosecond);
 
 static void BM_XPosition(benchmark::State &bench) {
     BarState state;
-    state.setCurrentTime(todayAt(13));
-    state.setFrame(QRectF(0, 0, 1920, 150));
+    setUp(state);
     const QDateTime t = todayAt(15.5);
     for (auto _ : bench)
         benchmark::DoNotOptimize(state.xPosition(t));
@@ -82,8 +94,7 @@ BENCHMARK(BM_XPosition);
 
 static void BM_EntryFrame(benchmark::State &bench) {
     BarState state;
-    state.setCurrentTime(todayAt(13));
-    state.setFrame(QRectF(0, 0, 1920, 150));
+    setUp(state);
     const TimeEntryList entries = sampleEntries(50, 3);
     qsizetype i = 0;
     for (auto _ : bench) {
@@ -97,10 +108,7 @@ BENCHMARK(BM_EntryFrame);
 // with an entry tooltip: what a repaint of the whole panel costs.
 static void BM_FullFrameDarkExpanded(benchmark::State &bench) {
     BarState state;
-    state.setCurrentTime(todayAt(13));
-    state.setFrame(QRectF(0, 0, 1920, 150));
-    state.setPreviewData(day(50, true));
-    state.setIsExpanded(true);
+    setUp(state, day(50, true), true);
     const TimeEntry &hovered = state.entries().at(10);
     const EntryFrame frame = state.entryFrame(hovered);
     state.updateHover(HoveredElement::entry(hovered.id(), frame.x + frame.width / 2), true);
@@ -110,7 +118,7 @@ static void BM_FullFrameDarkExpanded(benchmark::State &bench) {
         return;
     }
     BarRenderer renderer;
-    QImage image(1920, 150, QImage::Format_ARGB32_Premultiplied);
+    QImage image = frameImage();
     for (auto _ : bench) {
         // A plain clear: QImage::fill hands large images to a thread pool,
         // which is not what is measured here.
@@ -124,12 +132,10 @@ BENCHMARK(BM_FullFrameDarkExpanded)->Unit(benchmark::kMicrosecond);
 // The breathing hand: what one of its repaints costs.
 static void BM_HandRepaint(benchmark::State &bench) {
     BarState state;
-    state.setCurrentTime(todayAt(13));
-    state.setFrame(QRectF(0, 0, 1920, 150));
-    state.setPreviewData(day(50, true));
+    setUp(state, day(50, true));
     BarVisuals visuals = BarVisuals::settled(state);
     BarRenderer renderer;
-    QImage image(1920, 150, QImage::Format_ARGB32_Premultiplied);
+    QImage image = frameImage();
     const QRect dirty = BarRenderer::handHoverRect(state).toAlignedRect().adjusted(-2, -2, 2, 2);
     double scale = 1.0;
     for (auto _ : bench) {
@@ -146,12 +152,9 @@ BENCHMARK(BM_HandRepaint)->Unit(benchmark::kMicrosecond);
 // expanded bar: the tooltip follows it, the hovered entry changes now and then.
 static void BM_Repaint5000Hovering(benchmark::State &bench) {
     BarState state;
-    state.setCurrentTime(todayAt(13));
-    state.setFrame(QRectF(0, 0, 1920, 150));
-    state.setPreviewData(day(5000, true));
-    state.setIsExpanded(true);
+    setUp(state, day(5000, true), true);
     BarRenderer renderer;
-    QImage image(1920, 150, QImage::Format_ARGB32_Premultiplied);
+    QImage image = frameImage();
     const TimeEntryList &entries = state.entries();
     {
         // The entry layer is laid out once per change of the entries; what is
@@ -178,12 +181,9 @@ BENCHMARK(BM_Repaint5000Hovering)->Unit(benchmark::kMicrosecond);
 // 5,000 entries: the blocks are laid out and drawn into the cached layer.
 static void BM_EntryLayer5000(benchmark::State &bench) {
     BarState state;
-    state.setCurrentTime(todayAt(13));
-    state.setFrame(QRectF(0, 0, 1920, 150));
-    state.setPreviewData(day(5000, true));
-    state.setIsExpanded(true);
+    setUp(state, day(5000, true), true);
     BarRenderer renderer;
-    QImage image(1920, 150, QImage::Format_ARGB32_Premultiplied);
+    QImage image = frameImage();
     const BarVisuals visuals = BarVisuals::settled(state);
     for (auto _ : bench) {
         renderer.invalidate();
